@@ -1,0 +1,75 @@
+#include "dialog/dialog.h"
+
+namespace dialog {
+
+host::FormDesign DialogDesign() {
+    using host::ControlKind;
+    host::FormDesign design;
+    design.caption = "Set Server";
+    design.frame = host::FrameStyle::FixedDialog;
+    design.taskbar = host::Taskbar::Hidden;
+    design.clientWidth = 6030;
+    design.clientHeight = 1455;
+    design.icon = "server-key";
+    // Creation order as designed; the tab order runs Text1, CancelButton, OKButton.
+    design.controls = {
+        {"OKButton", ControlKind::CommandButton, 4440, 240, 1215, 375, "OK", 2},
+        {"CancelButton", ControlKind::CommandButton, 4440, 720, 1215, 375, "Cancel", 1},
+        // The load step always replaces this text before the dialog is seen.
+        {"Text1", ControlKind::TextBox, 360, 240, 3735, 375, "", 0},
+    };
+    return design;
+}
+
+std::string TrimSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+Dialog::Dialog(host::Host& host, const store::ServerAddressFile& file, host::Form& mainWindow,
+               host::BrowserView mainView)
+    : host_(host),
+      file_(file),
+      mainWindow_(mainWindow),
+      mainView_(std::move(mainView)),
+      form_(host, "Dialog", DialogDesign()) {
+    form_.onLoad([this] { LoadStep(); });
+    form_.onActivate([this] { ActivationStep(); });
+    form_.onClick("OKButton", [this] { CommitServerAddress(); });
+    form_.onKeyPress("Text1", [this](std::int16_t& code) {
+        if (code == 13) CommitServerAddress();
+    });
+    form_.onClick("CancelButton", [this] { host_.EndProgram(); });
+}
+
+void Dialog::LoadStep() {
+    Text1().setText(file_.ServerAddressExists() ? file_.ReadServerAddress()
+                                                : std::string(store::kDefaultServerAddress));
+}
+
+void Dialog::ActivationStep() { Text1().setFocus(); }
+
+void Dialog::CommitServerAddress() {
+    const std::string address = Text1().text();
+    try {
+        if (file_.ServerAddressExists()) {
+            // Only the comparison ignores end spaces; the file gets the text as typed.
+            if (TrimSpaces(address) != file_.ReadServerAddress()) file_.WriteServerAddress(address);
+        } else {
+            file_.WriteServerAddress(address);
+        }
+    } catch (const store::FileError& error) {
+        // Keep the dialog and what the user typed, so the problem can be fixed and OK pressed
+        // again; the old file content is intact.
+        host_.ShowMessage("The server address could not be saved.\n" + std::string(error.what()));
+        return;
+    }
+    mainView_.Navigate(address);
+    for (int pump = 0; pump < 3; ++pump) host_.PumpMessages();
+    host_.UnloadForm(form_);
+    host_.ShowModeless(mainWindow_);
+}
+
+}  // namespace dialog
