@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -86,11 +87,11 @@ private:
     void applyIcon();
     void applyRequestedSize();
     void fitFrame();
-    std::optional<GdkRectangle> frame() const;
+    std::optional<std::array<int, 4>> frameExtents() const;
 
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
     static void onActiveChanged(GObject*, GParamSpec*, gpointer self);
-    static gboolean onConfigure(GtkWidget*, GdkEvent*, gpointer self);
+    static gboolean onFrameChanged(GtkWidget*, GdkEvent*, gpointer self);
     static void onRealize(GtkWidget*, gpointer self);
     static void onClicked(GtkButton*, gpointer binding);
     static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer binding);
@@ -165,7 +166,9 @@ GtkNativeWindow::GtkNativeWindow(GtkHost::State& state, std::string formName, co
 
     connect(window_.get(), "delete-event", G_CALLBACK(onDelete), this);
     connect(window_.get(), "notify::is-active", G_CALLBACK(onActiveChanged), this);
-    connect(window_.get(), "configure-event", G_CALLBACK(onConfigure), this);
+    gtk_widget_add_events(window_.get(), GDK_PROPERTY_CHANGE_MASK | GDK_STRUCTURE_MASK);
+    connect(window_.get(), "property-notify-event", G_CALLBACK(onFrameChanged), this);
+    connect(window_.get(), "map-event", G_CALLBACK(onFrameChanged), this);
     connect(window_.get(), "realize", G_CALLBACK(onRealize), this);
 }
 
@@ -238,25 +241,15 @@ void GtkNativeWindow::show(ShowMode mode) {
     gtk_window_present(window);
 }
 
-std::optional<GdkRectangle> GtkNativeWindow::frame() const {
-    GdkWindow* gdkWindow = gtk_widget_get_window(window_.get());
-    if (gdkWindow == nullptr || !gtk_widget_get_mapped(window_.get())) return std::nullopt;
-    GdkRectangle rect;
-    gdk_window_get_frame_extents(gdkWindow, &rect);
-    return rect;
-}
-
 Twips GtkNativeWindow::outerWidth() const {
-    if (auto rect = frame()) return toTwips(rect->width);
-    if (requestedOuterWidth_) return toTwips(*requestedOuterWidth_);
+    if (requestedOuterWidth_ && fittingFrame_) return toTwips(*requestedOuterWidth_);
     int width = 0, height = 0;
     gtk_window_get_size(GTK_WINDOW(window_.get()), &width, &height);
     return toTwips(width + frameWidth_);
 }
 
 Twips GtkNativeWindow::outerHeight() const {
-    if (auto rect = frame()) return toTwips(rect->height);
-    if (requestedOuterHeight_) return toTwips(*requestedOuterHeight_);
+    if (requestedOuterHeight_ && fittingFrame_) return toTwips(*requestedOuterHeight_);
     int width = 0, height = 0;
     gtk_window_get_size(GTK_WINDOW(window_.get()), &width, &height);
     return toTwips(height + frameHeight_);
@@ -285,27 +278,46 @@ void GtkNativeWindow::applyRequestedSize() {
     }
 }
 
-// Once framed, take the frame's true size off the client area so that the outer size is the one
-// asked for, and centre the window again with that size.
-void GtkNativeWindow::fitFrame() {
-    if (!fittingFrame_) return;
-    auto rect = frame();
-    if (!rect) return;
+// The frame the window manager put around the window: left, right, top and bottom, in pixels.
+std::optional<std::array<int, 4>> GtkNativeWindow::frameExtents() const {
     GdkWindow* gdkWindow = gtk_widget_get_window(window_.get());
-    const int frameWidth = rect->width - gdk_window_get_width(gdkWindow);
-    const int frameHeight = rect->height - gdk_window_get_height(gdkWindow);
-    if (frameWidth == 0 && frameHeight == 0) return;  // not framed yet
+    if (gdkWindow == nullptr) return std::nullopt;
+    GdkAtom type = GDK_NONE;
+    gint format = 0, length = 0;
+    guchar* data = nullptr;
+    if (!gdk_property_get(gdkWindow, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"),
+                          gdk_atom_intern_static_string("CARDINAL"), 0, 4 * 4, FALSE, &type, &format, &length, &data))
+        return std::nullopt;
+    std::optional<std::array<int, 4>> extents;
+    // Format 32 properties arrive as C longs.
+    if (format == 32 && length >= static_cast<gint>(4 * sizeof(long))) {
+        const long* values = reinterpret_cast<const long*>(data);
+        extents = std::array<int, 4>{static_cast<int>(values[0]), static_cast<int>(values[1]),
+                                     static_cast<int>(values[2]), static_cast<int>(values[3])};
+    }
+    g_free(data);
+    return extents;
+}
+
+// Once the window manager has told the frame's size, take it off the client area so that the
+// outer size is the one asked for, and centre the window again with that size.
+void GtkNativeWindow::fitFrame() {
+    auto extents = frameExtents();
+    if (!extents) return;
+    frameWidth_ = (*extents)[0] + (*extents)[1];
+    frameHeight_ = (*extents)[2] + (*extents)[3];
+    if (!fittingFrame_) return;
     fittingFrame_ = false;
-    if (frameWidth == frameWidth_ && frameHeight == frameHeight_) return;
-    frameWidth_ = frameWidth;
-    frameHeight_ = frameHeight;
     applyRequestedSize();
     fittingFrame_ = false;
+    GdkWindow* gdkWindow = gtk_widget_get_window(window_.get());
     GdkRectangle monitor;
     gdk_monitor_get_geometry(gdk_display_get_monitor_at_window(gdk_window_get_display(gdkWindow), gdkWindow),
                              &monitor);
-    const int outerWidth = requestedOuterWidth_.value_or(rect->width);
-    const int outerHeight = requestedOuterHeight_.value_or(rect->height);
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(window_.get()), &width, &height);
+    const int outerWidth = requestedOuterWidth_.value_or(width + frameWidth_);
+    const int outerHeight = requestedOuterHeight_.value_or(height + frameHeight_);
     gtk_window_move(GTK_WINDOW(window_.get()), monitor.x + (monitor.width - outerWidth) / 2,
                     monitor.y + (monitor.height - outerHeight) / 2);
 }
@@ -394,7 +406,10 @@ void GtkNativeWindow::onRealize(GtkWidget* widget, gpointer self) {
     }
 }
 
-gboolean GtkNativeWindow::onConfigure(GtkWidget*, GdkEvent*, gpointer self) {
+gboolean GtkNativeWindow::onFrameChanged(GtkWidget*, GdkEvent* event, gpointer self) {
+    if (event->type == GDK_PROPERTY_NOTIFY &&
+        event->property.atom != gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"))
+        return FALSE;
     static_cast<GtkNativeWindow*>(self)->fitFrame();
     return FALSE;
 }
@@ -522,3 +537,4 @@ Twips GtkHost::screenWidthImpl() { return primaryMonitor().width * state_->twips
 Twips GtkHost::screenHeightImpl() { return primaryMonitor().height * state_->twipsPerPixel; }
 
 }  // namespace host::gtk
+
