@@ -10,9 +10,12 @@ namespace {
 
 const char* kindName(ControlKind kind) {
     switch (kind) {
-        case ControlKind::TextBox: return "text box";
-        case ControlKind::CommandButton: return "command button";
-        case ControlKind::BrowserView: return "browser view";
+        case ControlKind::TextBox:
+            return "text box";
+        case ControlKind::CommandButton:
+            return "command button";
+        case ControlKind::BrowserView:
+            return "browser view";
     }
     return "control";
 }
@@ -102,14 +105,11 @@ void TextBox::setText(std::string_view text) { form_->loadedWindow().setText(nam
 void TextBox::setFocus() {
     NativeWindow& window = form_->loadedWindow();
     if (!form_->isShown())
-        throw RuntimeError("cannot give the focus to " + name_ + " while " + form_->name() +
-                           " is not shown");
+        throw RuntimeError("cannot give the focus to " + name_ + " while " + form_->name() + " is not shown");
     window.focus(name_);
 }
 
-void BrowserView::Navigate(std::string_view address) {
-    form_->loadedWindow().navigate(name_, address);
-}
+void BrowserView::Navigate(std::string_view address) { form_->loadedWindow().navigate(name_, address); }
 Twips BrowserView::height() const { return form_->loadedWindow().controlHeight(name_); }
 Twips BrowserView::width() const { return form_->loadedWindow().controlWidth(name_); }
 void BrowserView::setHeight(Twips height) { form_->loadedWindow().setControlHeight(name_, height); }

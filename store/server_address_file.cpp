@@ -54,8 +54,7 @@ std::string resolvedTarget(const std::string& path) {
 std::string temporarySibling(const std::string& target) {
     static std::mt19937_64 generator{std::random_device{}()};
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp",
-                  static_cast<unsigned long long>(generator()));
+    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(generator()));
     return folderOf(target) + "/." + target.substr(target.rfind('/') + 1) + suffix;
 }
 
@@ -74,8 +73,7 @@ FileSystemCalls FileSystemCalls::system() {
     };
 }
 
-ServerAddressFile::ServerAddressFile(std::function<std::string()> programFolder,
-                                     FileSystemCalls calls)
+ServerAddressFile::ServerAddressFile(std::function<std::string()> programFolder, FileSystemCalls calls)
     : programFolder_(std::move(programFolder)), calls_(std::move(calls)) {}
 
 std::string ServerAddressFile::path() const {

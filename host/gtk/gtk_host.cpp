@@ -38,7 +38,8 @@ bool IsNavigationFailure(const GError* error) {
     if (error->domain == WEBKIT_POLICY_ERROR &&
         error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)
         return false;
-    if (error->domain == WEBKIT_PLUGIN_ERROR && error->code == WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD) return false;
+    if (error->domain == WEBKIT_PLUGIN_ERROR && error->code == WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD)
+        return false;
     return true;
 }
 
@@ -53,7 +54,8 @@ namespace {
 
 class GtkNativeWindow final : public NativeWindow {
 public:
-    GtkNativeWindow(GtkHost::State& state, std::string formName, const FormDesign& design, NativeEvents& events);
+    GtkNativeWindow(GtkHost::State& state, std::string formName, const FormDesign& design,
+                    NativeEvents& events);
     ~GtkNativeWindow() override;
 
     void show(ShowMode mode) override;
@@ -95,7 +97,8 @@ private:
     static void onRealize(GtkWidget*, gpointer self);
     static void onClicked(GtkButton*, gpointer binding);
     static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer binding);
-    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer binding);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                 gpointer binding);
 
     GtkHost::State& state_;
     std::string formName_;
@@ -153,10 +156,12 @@ GtkNativeWindow::GtkNativeWindow(GtkHost::State& state, std::string formName, co
             byTabIndex.push_back(&c);
         }
         // Tab follows the designed order rather than the controls' positions.
-        std::stable_sort(byTabIndex.begin(), byTabIndex.end(),
-                         [](const ControlDesign* a, const ControlDesign* b) { return a->tabIndex < b->tabIndex; });
+        std::stable_sort(
+            byTabIndex.begin(), byTabIndex.end(),
+            [](const ControlDesign* a, const ControlDesign* b) { return a->tabIndex < b->tabIndex; });
         GList* chain = nullptr;
-        for (const ControlDesign* c : byTabIndex) chain = g_list_append(chain, controls_.find(c->name)->second);
+        for (const ControlDesign* c : byTabIndex)
+            chain = g_list_append(chain, controls_.find(c->name)->second);
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
         G_GNUC_END_IGNORE_DEPRECATIONS
@@ -201,7 +206,8 @@ GtkWidget* GtkNativeWindow::createControl(const ControlDesign& c) {
             connect(control, "clicked", G_CALLBACK(onClicked), bind(c.name));
             break;
         case ControlKind::BrowserView:
-            control = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", state_.webContext.get(), nullptr));
+            control = GTK_WIDGET(
+                g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", state_.webContext.get(), nullptr));
             connect(control, "load-failed", G_CALLBACK(onLoadFailed), bind(c.name));
             break;
     }
@@ -216,7 +222,8 @@ void GtkNativeWindow::applyIcon() {
     GList* icons = nullptr;
     for (const char* size : {"16", "32"}) {
         std::string path = std::string(kIconResourceFolder) + design_.icon + "-" + size + ".png";
-        if (GdkPixbuf* pixbuf = gdk_pixbuf_new_from_resource(path.c_str(), nullptr)) icons = g_list_append(icons, pixbuf);
+        if (GdkPixbuf* pixbuf = gdk_pixbuf_new_from_resource(path.c_str(), nullptr))
+            icons = g_list_append(icons, pixbuf);
     }
     if (icons != nullptr) gtk_window_set_icon_list(GTK_WINDOW(window_.get()), icons);
     g_list_free_full(icons, g_object_unref);
@@ -230,7 +237,8 @@ const ControlDesign& GtkNativeWindow::design(std::string_view control) const {
 
 GtkWidget* GtkNativeWindow::widget(std::string_view control) const {
     auto found = controls_.find(control);
-    if (found == controls_.end()) throw RuntimeError(formName_ + " has no control named " + std::string(control));
+    if (found == controls_.end())
+        throw RuntimeError(formName_ + " has no control named " + std::string(control));
     return found->second;
 }
 
@@ -286,7 +294,8 @@ std::optional<std::array<int, 4>> GtkNativeWindow::frameExtents() const {
     gint format = 0, length = 0;
     guchar* data = nullptr;
     if (!gdk_property_get(gdkWindow, gdk_atom_intern_static_string("_NET_FRAME_EXTENTS"),
-                          gdk_atom_intern_static_string("CARDINAL"), 0, 4 * 4, FALSE, &type, &format, &length, &data))
+                          gdk_atom_intern_static_string("CARDINAL"), 0, 4 * 4, FALSE, &type, &format, &length,
+                          &data))
         return std::nullopt;
     std::optional<std::array<int, 4>> extents;
     // Format 32 properties arrive as C longs.
@@ -355,10 +364,12 @@ void GtkNativeWindow::navigate(std::string_view control, std::string_view addres
         G_PRIORITY_DEFAULT,
         [](gpointer data) -> gboolean {
             auto* pending = static_cast<Pending*>(data);
-            if (auto alive = pending->alive.lock(); alive && *alive) pending->events->nativeNavigateError(pending->control);
+            if (auto alive = pending->alive.lock(); alive && *alive)
+                pending->events->nativeNavigateError(pending->control);
             return G_SOURCE_REMOVE;
         },
-        new Pending{alive_, &events_, std::string(control)}, [](gpointer data) { delete static_cast<Pending*>(data); });
+        new Pending{alive_, &events_, std::string(control)},
+        [](gpointer data) { delete static_cast<Pending*>(data); });
 }
 
 Twips GtkNativeWindow::controlWidth(std::string_view control) const {
@@ -392,7 +403,8 @@ gboolean GtkNativeWindow::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
 }
 
 void GtkNativeWindow::onActiveChanged(GObject* object, GParamSpec*, gpointer self) {
-    if (gtk_window_is_active(GTK_WINDOW(object))) static_cast<GtkNativeWindow*>(self)->events_.nativeActivated();
+    if (gtk_window_is_active(GTK_WINDOW(object)))
+        static_cast<GtkNativeWindow*>(self)->events_.nativeActivated();
 }
 
 void GtkNativeWindow::onRealize(GtkWidget* widget, gpointer self) {
@@ -401,8 +413,8 @@ void GtkNativeWindow::onRealize(GtkWidget* widget, gpointer self) {
         // No minimize or maximize: a dialog that can only be moved and closed.
         GdkWindow* gdkWindow = gtk_widget_get_window(widget);
         gdk_window_set_functions(gdkWindow, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
-        gdk_window_set_decorations(gdkWindow,
-                                   static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+        gdk_window_set_decorations(
+            gdkWindow, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
     }
 }
 
@@ -442,7 +454,8 @@ gboolean GtkNativeWindow::onKeyPress(GtkWidget*, GdkEventKey* event, gpointer da
     return *alive ? FALSE : TRUE;
 }
 
-gboolean GtkNativeWindow::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+gboolean GtkNativeWindow::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
+                                       gpointer data) {
     if (!IsNavigationFailure(error)) return FALSE;
     auto* binding = static_cast<Binding*>(data);
     binding->window->events_.nativeNavigateError(binding->control);
@@ -490,8 +503,8 @@ void GtkHost::endProgramImpl(int status) {
 void GtkHost::reportRuntimeErrorImpl(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgramName, message.c_str());
     std::fflush(nullptr);
-    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
-                                            validUtf8(message).c_str());
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK,
+                                            "%s", validUtf8(message).c_str());
     gtk_window_set_title(GTK_WINDOW(box), kProgramName);
     gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(box));
@@ -504,8 +517,8 @@ void GtkHost::showMessageImpl(const std::string& text) {
     for (GList* item = toplevels; item != nullptr; item = item->next)
         if (gtk_window_is_active(GTK_WINDOW(item->data))) owner = GTK_WINDOW(item->data);
     g_list_free(toplevels);
-    GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s",
-                                            validUtf8(text).c_str());
+    GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK,
+                                            "%s", validUtf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), "Tovel (Lokal)");
     gtk_window_set_position(GTK_WINDOW(box), owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(box));
@@ -537,4 +550,3 @@ Twips GtkHost::screenWidthImpl() { return primaryMonitor().width * state_->twips
 Twips GtkHost::screenHeightImpl() { return primaryMonitor().height * state_->twipsPerPixel; }
 
 }  // namespace host::gtk
-

@@ -17,8 +17,7 @@ public:
     struct State;
 
 private:
-    std::unique_ptr<NativeWindow> createWindowImpl(const std::string& formName,
-                                                   const FormDesign& design,
+    std::unique_ptr<NativeWindow> createWindowImpl(const std::string& formName, const FormDesign& design,
                                                    NativeEvents& events) override;
     void runLoopImpl(Loop loop, const std::function<bool()>& done) override;
     void pumpImpl() override;

@@ -170,8 +170,7 @@ void HeadlessHost::showMessageImpl(const std::string& text) {
 }
 
 std::unique_ptr<NativeWindow> HeadlessHost::createWindowImpl(const std::string& formName,
-                                                             const FormDesign& design,
-                                                             NativeEvents& events) {
+                                                             const FormDesign& design, NativeEvents& events) {
     record("load " + formName);
     return std::make_unique<HeadlessWindow>(*this, formName, design, events, nextWindowSerial_++);
 }
@@ -183,13 +182,14 @@ const HeadlessWindow* HeadlessHost::window(std::string_view form) const {
 
 void HeadlessHost::navigated(HeadlessWindow& window, std::string_view control, std::string_view address) {
     if (!navigationFails_ || !navigationFails_(address)) return;
-    Event failure{"navigate-error " + window.formName_ + "." + std::string(control) + " " + std::string(address),
-                  [this, form = window.formName_, serial = window.serial_, name = std::string(control)] {
-                      // A window closed since then has nobody left to tell.
-                      auto found = windows_.find(form);
-                      if (found == windows_.end() || found->second->serial_ != serial) return;
-                      found->second->events_.nativeNavigateError(name);
-                  }};
+    Event failure{
+        "navigate-error " + window.formName_ + "." + std::string(control) + " " + std::string(address),
+        [this, form = window.formName_, serial = window.serial_, name = std::string(control)] {
+            // A window closed since then has nobody left to tell.
+            auto found = windows_.find(form);
+            if (found == windows_.end() || found->second->serial_ != serial) return;
+            found->second->events_.nativeNavigateError(name);
+        }};
     (failureDelivery_ == Delivery::Pending ? pending_ : late_).push_back(std::move(failure));
 }
 

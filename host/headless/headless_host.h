@@ -80,8 +80,7 @@ private:
         std::function<void()> handle;
     };
 
-    std::unique_ptr<NativeWindow> createWindowImpl(const std::string& formName,
-                                                   const FormDesign& design,
+    std::unique_ptr<NativeWindow> createWindowImpl(const std::string& formName, const FormDesign& design,
                                                    NativeEvents& events) override;
     void runLoopImpl(Loop loop, const std::function<bool()>& done) override;
     void pumpImpl() override;
@@ -116,8 +115,8 @@ private:
 
 class HeadlessWindow final : public NativeWindow {
 public:
-    HeadlessWindow(HeadlessHost& host, std::string formName, const FormDesign& design,
-                   NativeEvents& events, unsigned serial);
+    HeadlessWindow(HeadlessHost& host, std::string formName, const FormDesign& design, NativeEvents& events,
+                   unsigned serial);
     ~HeadlessWindow() override;
 
     bool shown() const { return shown_.has_value(); }

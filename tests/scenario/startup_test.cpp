@@ -40,7 +40,8 @@ TEST_F(Startup, FirstRunShowsTheDialogAloneThenOpensTheStoredAddress) {
     expectRunning();
     EXPECT_EQ(fileBytes(), "http://mine:8080/\r\n");
     // Blank first, the commit's navigation, then the stored address instead of the default.
-    EXPECT_EQ(navigations(), (std::vector<std::string>{"about:blank", "http://mine:8080/", "http://mine:8080/"}));
+    EXPECT_EQ(navigations(),
+              (std::vector<std::string>{"about:blank", "http://mine:8080/", "http://mine:8080/"}));
     EXPECT_EQ(viewAddress(), "http://mine:8080/");
     const long dialogShown = positionOf("show Dialog modal");
     const long form1Shown = positionOf("show Form1 modeless");
@@ -77,7 +78,6 @@ struct ScreenCase {
 };
 void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.name; }
 
-
 class StartupSizes : public ProgramTest, public testing::WithParamInterface<ScreenCase> {};
 
 TEST_P(StartupSizes, WindowIsScreenWideAnd1000TwipsShorterWithTheViewFillingIt) {
@@ -89,8 +89,10 @@ TEST_P(StartupSizes, WindowIsScreenWideAnd1000TwipsShorterWithTheViewFillingIt) 
     const float screenWidth = screen.widthPx * screen.twipsPerPixel;
     const float screenHeight = screen.heightPx * screen.twipsPerPixel;
     // The window is asked for exactly these, in twips.
-    EXPECT_EQ(linesStartingWith("set-height Form1 "), std::vector<std::string>{std::to_string(int(screenHeight - 1000))});
-    EXPECT_EQ(linesStartingWith("set-width Form1 "), std::vector<std::string>{std::to_string(int(screenWidth))});
+    EXPECT_EQ(linesStartingWith("set-height Form1 "),
+              std::vector<std::string>{std::to_string(int(screenHeight - 1000))});
+    EXPECT_EQ(linesStartingWith("set-width Form1 "),
+              std::vector<std::string>{std::to_string(int(screenWidth))});
 
     const auto* form1 = window("Form1");
     int expectedHeight = int(std::lround((screenHeight - 1000) / screen.twipsPerPixel));
@@ -109,9 +111,9 @@ TEST_P(StartupSizes, WindowIsScreenWideAnd1000TwipsShorterWithTheViewFillingIt) 
     EXPECT_EQ(form1->controlHeightPx("WebBrowser1"), 600 - screen.frameTopPx - screen.frameBottomPx);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, StartupSizes,
-                         testing::Values(ScreenCase{"full_hd_96dpi", ScreenFacts{}},
-                                         ScreenCase{"laptop_120dpi", ScreenFacts{1366, 768, 12, 4, 4, 28, 4, std::nullopt}},
-                                         ScreenCase{"window_manager_grants_less",
-                                                    ScreenFacts{1280, 1024, 15, 2, 2, 20, 2, 700}}),
-                         [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Screens, StartupSizes,
+    testing::Values(ScreenCase{"full_hd_96dpi", ScreenFacts{}},
+                    ScreenCase{"laptop_120dpi", ScreenFacts{1366, 768, 12, 4, 4, 28, 4, std::nullopt}},
+                    ScreenCase{"window_manager_grants_less", ScreenFacts{1280, 1024, 15, 2, 2, 20, 2, 700}}),
+    [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });

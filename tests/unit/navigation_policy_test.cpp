@@ -24,10 +24,10 @@ INSTANTIATE_TEST_SUITE_P(
                     AddressCase{"HTTPS://user:pw@tovel:443/", AddressVerdict::Loadable},
                     AddressCase{"http://[::1]:8080/", AddressVerdict::Loadable},
                     AddressCase{"about:blank", AddressVerdict::Loadable},
-                    AddressCase{"", AddressVerdict::Empty},
-                    AddressCase{"   ", AddressVerdict::Empty},
+                    AddressCase{"", AddressVerdict::Empty}, AddressCase{"   ", AddressVerdict::Empty},
                     AddressCase{"not a url", AddressVerdict::Malformed},
-                    AddressCase{"tovel:8080", AddressVerdict::Loadable},  // a scheme the engine reports itself
+                    AddressCase{"tovel:8080",
+                                AddressVerdict::Loadable},  // a scheme the engine reports itself
                     AddressCase{"http:tovel", AddressVerdict::Malformed},
                     AddressCase{"http://", AddressVerdict::Malformed},
                     AddressCase{"http://:80/", AddressVerdict::Malformed},

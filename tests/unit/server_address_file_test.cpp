@@ -67,7 +67,6 @@ struct ReadCase {
 };
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
-
 class ReadServerAddress : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadServerAddress, GivesTheFirstLineUpToTheCarriageReturn) {
@@ -81,18 +80,16 @@ TEST_P(ReadServerAddress, GivesTheFirstLineUpToTheCarriageReturn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ReadServerAddress,
-    testing::Values(
-        ReadCase{"crlf", "http://tovel:8080/app\r\n", "http://tovel:8080/app"},
-        ReadCase{"several_lines", "http://first\r\nhttp://second\r\n", "http://first"},
-        ReadCase{"no_line_end", "http://tovel/x?y=1", "http://tovel/x?y=1"},
-        ReadCase{"lone_lf_stays", "http://a\nhttp://b\n", "http://a\nhttp://b\n"},
-        ReadCase{"cr_alone_ends_the_line", "http://a\rhttp://b", "http://a"},
-        ReadCase{"empty_first_line", "\r\nhttp://second\r\n", ""},
-        ReadCase{"zero_bytes", "", ""},
-        ReadCase{"spaces_kept", "  http://tovel  \r\n", "  http://tovel  "},
-        ReadCase{"tab_kept", "\thttp://tovel\t\r\n", "\thttp://tovel\t"},
-        ReadCase{"not_utf8", "http://tovel/\xff\xfe\xc3(\r\n", "http://tovel/\xff\xfe\xc3("},
-        ReadCase{"nul_byte", std::string("http://a\0b\r\n", 12), std::string("http://a\0b", 10)}),
+    testing::Values(ReadCase{"crlf", "http://tovel:8080/app\r\n", "http://tovel:8080/app"},
+                    ReadCase{"several_lines", "http://first\r\nhttp://second\r\n", "http://first"},
+                    ReadCase{"no_line_end", "http://tovel/x?y=1", "http://tovel/x?y=1"},
+                    ReadCase{"lone_lf_stays", "http://a\nhttp://b\n", "http://a\nhttp://b\n"},
+                    ReadCase{"cr_alone_ends_the_line", "http://a\rhttp://b", "http://a"},
+                    ReadCase{"empty_first_line", "\r\nhttp://second\r\n", ""}, ReadCase{"zero_bytes", "", ""},
+                    ReadCase{"spaces_kept", "  http://tovel  \r\n", "  http://tovel  "},
+                    ReadCase{"tab_kept", "\thttp://tovel\t\r\n", "\thttp://tovel\t"},
+                    ReadCase{"not_utf8", "http://tovel/\xff\xfe\xc3(\r\n", "http://tovel/\xff\xfe\xc3("},
+                    ReadCase{"nul_byte", std::string("http://a\0b\r\n", 12), std::string("http://a\0b", 10)}),
     [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
 
 TEST(ReadServerAddressBound, CutsAnEndlessLineAndLeavesTheFileAlone) {
@@ -123,7 +120,6 @@ struct ExistsCase {
     bool exists;
 };
 void PrintTo(const ExistsCase& c, std::ostream* os) { *os << c.name; }
-
 
 class ServerAddressExists : public testing::TestWithParam<ExistsCase> {};
 
@@ -157,7 +153,6 @@ struct WriteCase {
     std::string after;
 };
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
-
 
 class WriteServerAddress : public testing::TestWithParam<WriteCase> {};
 
@@ -202,7 +197,6 @@ struct WriteFailureCase {
 };
 void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.name; }
 
-
 class WriteServerAddressFailure : public testing::TestWithParam<WriteFailureCase> {};
 
 TEST_P(WriteServerAddressFailure, LeavesTheOldContentAndNamesTheReason) {
@@ -229,44 +223,45 @@ TEST_P(WriteServerAddressFailure, LeavesTheOldContentAndNamesTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WriteServerAddressFailure,
-    testing::Values(
-        WriteFailureCase{"read_only_file", [](const TempFolder& f) { fs::permissions(f.file(), fs::perms(0444)); },
-                         [](store::FileSystemCalls&) {}, EACCES},
-        WriteFailureCase{"disk_full", [](const TempFolder&) {},
-                         [](store::FileSystemCalls& c) {
-                             c.write = [](int, const void*, std::size_t) -> long {
-                                 errno = ENOSPC;
-                                 return -1;
-                             };
-                         },
-                         ENOSPC},
-        WriteFailureCase{"short_writes_then_full", [](const TempFolder&) {},
-                         [](store::FileSystemCalls& c) {
-                             c.write = [calls = 0](int fd, const void* data, std::size_t) mutable -> long {
-                                 if (++calls > 2) {
-                                     errno = ENOSPC;
-                                     return -1;
-                                 }
-                                 return ::write(fd, data, 1);
-                             };
-                         },
-                         ENOSPC},
-        WriteFailureCase{"flush_fails", [](const TempFolder&) {},
-                         [](store::FileSystemCalls& c) {
-                             c.fsync = [](int) {
-                                 errno = EIO;
-                                 return -1;
-                             };
-                         },
-                         EIO},
-        WriteFailureCase{"replace_fails", [](const TempFolder&) {},
-                         [](store::FileSystemCalls& c) {
-                             c.rename = [](const char*, const char*) {
-                                 errno = EXDEV;
-                                 return -1;
-                             };
-                         },
-                         EXDEV}),
+    testing::Values(WriteFailureCase{"read_only_file",
+                                     [](const TempFolder& f) { fs::permissions(f.file(), fs::perms(0444)); },
+                                     [](store::FileSystemCalls&) {}, EACCES},
+                    WriteFailureCase{"disk_full", [](const TempFolder&) {},
+                                     [](store::FileSystemCalls& c) {
+                                         c.write = [](int, const void*, std::size_t) -> long {
+                                             errno = ENOSPC;
+                                             return -1;
+                                         };
+                                     },
+                                     ENOSPC},
+                    WriteFailureCase{"short_writes_then_full", [](const TempFolder&) {},
+                                     [](store::FileSystemCalls& c) {
+                                         c.write = [calls = 0](int fd, const void* data,
+                                                               std::size_t) mutable -> long {
+                                             if (++calls > 2) {
+                                                 errno = ENOSPC;
+                                                 return -1;
+                                             }
+                                             return ::write(fd, data, 1);
+                                         };
+                                     },
+                                     ENOSPC},
+                    WriteFailureCase{"flush_fails", [](const TempFolder&) {},
+                                     [](store::FileSystemCalls& c) {
+                                         c.fsync = [](int) {
+                                             errno = EIO;
+                                             return -1;
+                                         };
+                                     },
+                                     EIO},
+                    WriteFailureCase{"replace_fails", [](const TempFolder&) {},
+                                     [](store::FileSystemCalls& c) {
+                                         c.rename = [](const char*, const char*) {
+                                             errno = EXDEV;
+                                             return -1;
+                                         };
+                                     },
+                                     EXDEV}),
     [](const testing::TestParamInfo<WriteFailureCase>& info) { return info.param.name; });
 
 TEST(WriteServerAddressFailure, MissingFolder) {

@@ -1,0 +1,256 @@
+"""What the end-to-end tests share: an X display with a window manager, a loopback web server,
+the program started from a program folder of its own, and ways to read its windows as a user
+or a screen reader would (X properties, xdotool, the accessibility tree)."""
+
+import http.server
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+import pyatspi
+
+TWIPS_PER_INCH = 1440
+
+
+def wait_for(predicate, timeout=15.0, interval=0.05, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+
+
+class Display:
+    """Xvfb on a display number it picks itself, with openbox managing the windows."""
+
+    def __init__(self, width=1280, height=1024):
+        self.width, self.height = width, height
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.name = f":{number}"
+        self.env = dict(os.environ, DISPLAY=self.name)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK",
+                                  check=False).find("window id") >= 0, what="openbox")
+
+    def run(self, *argv, check=True):
+        result = subprocess.run(argv, env=self.env, capture_output=True, text=True)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"{argv} failed: {result.stderr}")
+        return result.stdout
+
+    def stop(self):
+        for process in (self.wm, self.xvfb):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def screenshot(self, path):
+        self.run("import", "-window", "root", str(path))
+
+
+class WebServer:
+    """A loopback HTTP server on a port picked at run time, recording every request's path."""
+
+    def __init__(self, pages=None):
+        self.requests = []
+        self.pages = dict(pages or {})
+        self.lock = threading.Lock()
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                with server.lock:
+                    server.requests.append(self.path)
+                title = server.pages.get(self.path.split("?")[0], "Tovel test page")
+                body = (f"<!DOCTYPE html><html><head><title>{title}</title></head>"
+                        f"<body><h1>{title}</h1><p>{self.path}</p></body></html>").encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html; charset=utf-8")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path="/"):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def seen(self):
+        with self.lock:
+            return list(self.requests)
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def closed_port():
+    """A loopback port that nothing listens on: connections to it are refused."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Launcher:
+    """The real program, started from a temporary program folder of its own."""
+
+    def __init__(self, binary, folder, display):
+        self.folder = folder
+        self.display = display
+        self.executable = folder / "rozidarude"
+        shutil.copy2(binary, self.executable)
+        self.process = None
+        self.log = folder / "stderr.log"
+
+    @property
+    def address_file(self):
+        return self.folder / "srvset.con"
+
+    def start(self):
+        self.stderr = open(self.log, "wb")
+        self.process = subprocess.Popen([str(self.executable)], env=self.display.env, cwd="/",
+                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
+        return self
+
+    def exited(self):
+        return self.process.poll() is not None
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self.process:
+            self.stderr.close()
+
+    # --- X windows ---------------------------------------------------------------------------
+
+    def windows(self, title, visible_only=True):
+        """The ids of this program's windows with exactly this title."""
+        argv = ["xdotool", "search", "--all"]
+        if visible_only:
+            argv.append("--onlyvisible")
+        argv += ["--pid", str(self.process.pid), "--name", "^" + _regex_escape(title) + "$"]
+        return [int(line) for line in self.display.run(*argv, check=False).split()]
+
+    def wait_window(self, title, timeout=20):
+        return wait_for(lambda: self.windows(title), timeout=timeout, what=f"window {title!r}")[0]
+
+    def frame_extents(self, window):
+        text = self.display.run("xprop", "-id", str(window), "_NET_FRAME_EXTENTS")
+        left, right, top, bottom = (int(part) for part in text.split("=")[1].split(","))
+        return left, right, top, bottom
+
+    def client_geometry(self, window):
+        """x, y, width and height of the client area on the screen."""
+        info = self.display.run("xwininfo", "-id", str(window))
+        fields = {}
+        for line in info.splitlines():
+            if ":" in line:
+                key, _, value = line.strip().partition(":")
+                fields[key.strip()] = value.strip()
+        return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
+                int(fields["Width"]), int(fields["Height"]))
+
+    def outer_geometry(self, window):
+        x, y, width, height = self.client_geometry(window)
+        left, right, top, bottom = self.frame_extents(window)
+        return x - left, y - top, width + left + right, height + top + bottom
+
+    # --- accessibility tree ------------------------------------------------------------------
+
+    def application(self):
+        def find():
+            desktop = pyatspi.Registry.getDesktop(0)
+            for index in range(desktop.childCount):
+                app = desktop.getChildAtIndex(index)
+                try:
+                    if app is not None and app.get_process_id() == self.process.pid:
+                        return app
+                except Exception:
+                    continue
+            return None
+        return wait_for(find, what="the program on the accessibility bus")
+
+    def frame(self, title):
+        app = self.application()
+        for index in range(app.childCount):
+            child = app.getChildAtIndex(index)
+            if child is not None and child.name == title and child.getRoleName() == "frame":
+                return child
+        return None
+
+    def control(self, title, accessible_id):
+        frame = self.frame(title)
+        if frame is None:
+            return None
+        return _find(frame, lambda node: _accessible_id(node) == accessible_id)
+
+    def text_of(self, title, accessible_id):
+        control = self.control(title, accessible_id)
+        text = control.queryText()
+        return text.getText(0, text.characterCount)
+
+    def document(self, title="Tovel (Lokal)"):
+        frame = self.frame(title)
+        if frame is None:
+            return None
+        return _find(frame, lambda node: node.getRoleName() == "document web")
+
+
+def extents(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+def _accessible_id(node):
+    try:
+        return node.accessibleId
+    except Exception:
+        return None
+
+
+def _find(node, predicate, depth=0):
+    if node is None or depth > 12:
+        return None
+    if predicate(node):
+        return node
+    for index in range(node.childCount):
+        found = _find(node.getChildAtIndex(index), predicate, depth + 1)
+        if found is not None:
+            return found
+    return None
+
+
+def _regex_escape(text):
+    return "".join("\\" + c if c in ".^$*+?()[]{}|\\" else c for c in text)
