@@ -85,6 +85,12 @@ void HeadlessHost::resizeByUser(std::string_view form, int outerWidthPx, int out
                });
 }
 
+void HeadlessHost::reportNavigateError(std::string_view form, std::string_view control) {
+    std::string name(control);
+    queueInput("navigate-error " + std::string(form) + "." + name, std::string(form),
+               [name](HeadlessWindow& window) { window.events_.nativeNavigateError(name); });
+}
+
 void HeadlessHost::failNavigations(std::function<bool(std::string_view)> fails, Delivery delivery) {
     navigationFails_ = std::move(fails);
     failureDelivery_ = delivery;

@@ -51,6 +51,10 @@ public:
     void activate(std::string_view form);
     void resizeByUser(std::string_view form, int outerWidthPx, int outerHeightPx);
 
+    // A failure the view reports without a navigation of the program's own (a frame, a
+    // redirect, a page that navigates itself).
+    void reportNavigateError(std::string_view form, std::string_view control);
+
     // Which navigations fail, and when the failure is reported.
     void failNavigations(std::function<bool(std::string_view address)> fails,
                          Delivery delivery = Delivery::Pending);
