@@ -17,6 +17,10 @@
 #include "host/gtk/gobject_ptr.h"
 #include "host/gtk/navigation_policy.h"
 
+// The icons embedded in the binary; registered by hand since nothing else would pull them out of
+// the static library.
+extern "C" void rozidarude_icons_register_resource(void);
+
 namespace host::gtk {
 
 namespace {
@@ -468,6 +472,7 @@ gboolean GtkNativeWindow::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, 
 GtkHost::GtkHost(int& argc, char**& argv) : state_(std::make_unique<State>()) {
     g_set_prgname(kProgramName);
     g_set_application_name("Tovel (Lokal)");
+    rozidarude_icons_register_resource();
     if (!gtk_init_check(&argc, &argv)) {
         std::fprintf(stderr, "%s: cannot open the display\n", kProgramName);
         std::exit(1);
