@@ -47,6 +47,33 @@ bool IsNavigationFailure(const GError* error) {
     return true;
 }
 
+// The theme's minimum heights and padding would make text boxes and buttons taller than
+// designed, so controls laid out at designed positions would overlap.
+void useDesignedSizes(GtkWidget* container) {
+    static GtkCssProvider* provider = [] {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css,
+                                        ".designed-layout entry, .designed-layout button {"
+                                        " min-height: 0; padding-top: 0; padding-bottom: 0; }",
+                                        -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        return css;
+    }();
+    (void)provider;
+    gtk_style_context_add_class(gtk_widget_get_style_context(container), "designed-layout");
+}
+
+GdkRectangle primaryMonitor() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+    if (monitor == nullptr) throw RuntimeError("no screen to show the windows on");
+    GdkRectangle geometry{0, 0, 0, 0};
+    gdk_monitor_get_geometry(monitor, &geometry);
+    return geometry;
+}
+
 }  // namespace
 
 struct GtkHost::State {
@@ -120,6 +147,8 @@ private:
     std::optional<int> requestedOuterWidth_, requestedOuterHeight_;
     int frameWidth_ = 0, frameHeight_ = 0;
     bool fittingFrame_ = false;
+    // Each load makes a new window, so every first show after a load centres it again.
+    bool centrePending_ = true;
 };
 
 GtkNativeWindow::GtkNativeWindow(GtkHost::State& state, std::string formName, const FormDesign& design,
@@ -152,6 +181,7 @@ GtkNativeWindow::GtkNativeWindow(GtkHost::State& state, std::string formName, co
     } else {
         GtkWidget* fixed = gtk_fixed_new();
         gtk_widget_set_size_request(fixed, clientWidth, clientHeight);
+        useDesignedSizes(fixed);
         std::vector<const ControlDesign*> byTabIndex;
         for (const ControlDesign& c : design_.controls) {
             GtkWidget* control = createControl(c);
@@ -319,20 +349,20 @@ void GtkNativeWindow::fitFrame() {
     if (!extents) return;
     frameWidth_ = (*extents)[0] + (*extents)[1];
     frameHeight_ = (*extents)[2] + (*extents)[3];
-    if (!fittingFrame_) return;
-    fittingFrame_ = false;
-    applyRequestedSize();
-    fittingFrame_ = false;
-    GdkWindow* gdkWindow = gtk_widget_get_window(window_.get());
-    GdkRectangle monitor;
-    gdk_monitor_get_geometry(gdk_display_get_monitor_at_window(gdk_window_get_display(gdkWindow), gdkWindow),
-                             &monitor);
+    if (fittingFrame_) {
+        applyRequestedSize();
+        fittingFrame_ = false;
+    }
+    if (!centrePending_) return;
+    // Centred as a whole, frame included, which GTK cannot do before the frame is known.
+    centrePending_ = false;
+    const GdkRectangle screen = primaryMonitor();
     int width = 0, height = 0;
     gtk_window_get_size(GTK_WINDOW(window_.get()), &width, &height);
     const int outerWidth = requestedOuterWidth_.value_or(width + frameWidth_);
     const int outerHeight = requestedOuterHeight_.value_or(height + frameHeight_);
-    gtk_window_move(GTK_WINDOW(window_.get()), monitor.x + (monitor.width - outerWidth) / 2,
-                    monitor.y + (monitor.height - outerHeight) / 2);
+    gtk_window_move(GTK_WINDOW(window_.get()), screen.x + (screen.width - outerWidth) / 2,
+                    screen.y + (screen.height - outerHeight) / 2);
 }
 
 std::string GtkNativeWindow::text(std::string_view control) const {
@@ -536,20 +566,6 @@ std::string GtkHost::programFolderImpl() {
     if (error) throw RuntimeError("cannot find the program's folder: " + error.message());
     return executable.parent_path().string();
 }
-
-namespace {
-
-GdkRectangle primaryMonitor() {
-    GdkDisplay* display = gdk_display_get_default();
-    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
-    if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle geometry{0, 0, 0, 0};
-    if (monitor == nullptr) throw RuntimeError("no screen to show the windows on");
-    gdk_monitor_get_geometry(monitor, &geometry);
-    return geometry;
-}
-
-}  // namespace
 
 Twips GtkHost::screenWidthImpl() { return primaryMonitor().width * state_->twipsPerPixel; }
 Twips GtkHost::screenHeightImpl() { return primaryMonitor().height * state_->twipsPerPixel; }
