@@ -15,8 +15,16 @@ host::FormDesign Form1Design() {
     design.icon = "rozidarude";
     // The view fills the client area and follows every resize, so no page content ever lies
     // under the frame or out of reach.
-    host::ControlDesign view{"WebBrowser1", host::ControlKind::BrowserView, 0, 0, 1215, 1095, "", 0};
-    view.placement = host::Placement::FillClientArea;
+    host::ControlDesign view{"WebBrowser1",
+                             host::ControlKind::BrowserView,
+                             0,
+                             0,
+                             1215,
+                             1095,
+                             "",
+                             0,
+                             host::Placement::FillClientArea,
+                             {std::string(kSetServerCommand)}};
     design.controls = {view};
     return design;
 }
@@ -25,6 +33,7 @@ Form1::Form1(host::Host& host, const store::ServerAddressFile& file)
     : host_(host), file_(file), form_(host, "Form1", Form1Design()) {
     form_.onLoad([this] { LoadStep(); });
     form_.onNavigateError("WebBrowser1", [this] { OnNavigateError(); });
+    form_.onContextCommand("WebBrowser1", kSetServerCommand, [this] { OnSetServerCommand(); });
 }
 
 void Form1::LoadStep() {
@@ -54,6 +63,13 @@ void Form1::LoadStep() {
 
 void Form1::OnNavigateError() {
     WebBrowser1().Navigate("about:blank");
+    host_.LoadForm(dialog_->form());
+    host_.ShowModeless(dialog_->form());
+}
+
+// A reachable but wrong address can be changed at any time: the dialog comes up as after a
+// failure, without blocking, but the page stays.
+void Form1::OnSetServerCommand() {
     host_.LoadForm(dialog_->form());
     host_.ShowModeless(dialog_->form());
 }

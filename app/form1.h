@@ -8,6 +8,9 @@
 
 namespace app {
 
+// The view's context menu command that brings up the server address dialog.
+inline constexpr std::string_view kSetServerCommand = "Set Server\u2026";
+
 // The main window as created each time it is loaded.
 host::FormDesign Form1Design();
 
@@ -25,6 +28,7 @@ public:
 private:
     void LoadStep();
     void OnNavigateError();
+    void OnSetServerCommand();
 
     host::Host& host_;
     const store::ServerAddressFile& file_;

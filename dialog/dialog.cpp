@@ -13,10 +13,28 @@ host::FormDesign DialogDesign() {
     design.icon = "server-key";
     // Creation order as designed; the tab order runs Text1, CancelButton, OKButton.
     design.controls = {
-        {"OKButton", ControlKind::CommandButton, 4440, 240, 1215, 375, "OK", 2},
-        {"CancelButton", ControlKind::CommandButton, 4440, 720, 1215, 375, "Cancel", 1},
+        {"OKButton",
+         ControlKind::CommandButton,
+         4440,
+         240,
+         1215,
+         375,
+         "OK",
+         2,
+         host::Placement::AsDesigned,
+         {}},
+        {"CancelButton",
+         ControlKind::CommandButton,
+         4440,
+         720,
+         1215,
+         375,
+         "Cancel",
+         1,
+         host::Placement::AsDesigned,
+         {}},
         // The load step always replaces this text before the dialog is seen.
-        {"Text1", ControlKind::TextBox, 360, 240, 3735, 375, "", 0},
+        {"Text1", ControlKind::TextBox, 360, 240, 3735, 375, "", 0, host::Placement::AsDesigned, {}},
     };
     return design;
 }

@@ -31,6 +31,8 @@ struct ControlDesign {
     std::string caption;  // a button's caption, or a text box's initial text
     int tabIndex = 0;
     Placement placement = Placement::AsDesigned;
+    // Commands a browser view offers in its context menu, by their captions.
+    std::vector<std::string> contextCommands;
 };
 
 // The settings with which a window and its controls are created each time it is loaded.

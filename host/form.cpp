@@ -47,6 +47,14 @@ void Form::onNavigateError(std::string_view control, std::function<void()> step)
     navigateErrorSteps_.insert_or_assign(std::string(control), std::move(step));
 }
 
+void Form::onContextCommand(std::string_view control, std::string_view command, std::function<void()> step) {
+    const ControlDesign& design = controlOfKind(control, ControlKind::BrowserView);
+    if (std::find(design.contextCommands.begin(), design.contextCommands.end(), command) ==
+        design.contextCommands.end())
+        throw RuntimeError(std::string(control) + " offers no command " + std::string(command));
+    contextCommandSteps_.insert_or_assign(std::string(control) + "/" + std::string(command), std::move(step));
+}
+
 const ControlDesign& Form::controlOfKind(std::string_view name, ControlKind kind) const {
     const ControlDesign* control = design_.control(name);
     if (control == nullptr || control->kind != kind)
@@ -93,6 +101,11 @@ void Form::nativeKeyPress(std::string_view control, std::int16_t code) {
 void Form::nativeNavigateError(std::string_view control) {
     auto step = navigateErrorSteps_.find(control);
     if (step != navigateErrorSteps_.end()) host_.dispatch(step->second);
+}
+
+void Form::nativeContextCommand(std::string_view control, std::string_view command) {
+    auto step = contextCommandSteps_.find(std::string(control) + "/" + std::string(command));
+    if (step != contextCommandSteps_.end()) host_.dispatch(step->second);
 }
 
 void Form::nativeCloseRequested() {

@@ -68,6 +68,7 @@ public:
     void onClick(std::string_view control, std::function<void()> step);
     void onKeyPress(std::string_view control, std::function<void(std::int16_t& code)> step);
     void onNavigateError(std::string_view control, std::function<void()> step);
+    void onContextCommand(std::string_view control, std::string_view command, std::function<void()> step);
 
     // Outer size, frame and caption included. Touching it loads the form.
     Twips height();
@@ -90,6 +91,7 @@ private:
     void nativeClicked(std::string_view control) override;
     void nativeKeyPress(std::string_view control, std::int16_t code) override;
     void nativeNavigateError(std::string_view control) override;
+    void nativeContextCommand(std::string_view control, std::string_view command) override;
     void nativeCloseRequested() override;
 
     Host& host_;
@@ -104,6 +106,7 @@ private:
     std::map<std::string, std::function<void()>, std::less<>> clickSteps_;
     std::map<std::string, std::function<void(std::int16_t&)>, std::less<>> keyPressSteps_;
     std::map<std::string, std::function<void()>, std::less<>> navigateErrorSteps_;
+    std::map<std::string, std::function<void()>, std::less<>> contextCommandSteps_;  // "control/command"
 };
 
 }  // namespace host

@@ -18,6 +18,8 @@ public:
     // A typed character, 13 for Enter.
     virtual void nativeKeyPress(std::string_view control, std::int16_t code) = 0;
     virtual void nativeNavigateError(std::string_view control) = 0;
+    // A command of the control's context menu, by its caption.
+    virtual void nativeContextCommand(std::string_view control, std::string_view command) = 0;
     // The close box or the window menu's Close.
     virtual void nativeCloseRequested() = 0;
 

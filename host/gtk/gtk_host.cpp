@@ -16,6 +16,7 @@
 
 #include "host/gtk/gobject_ptr.h"
 #include "host/gtk/navigation_policy.h"
+#include "host/gtk/web_view.h"
 
 // The icons embedded in the binary; registered by hand since nothing else would pull them out of
 // the static library.
@@ -128,6 +129,8 @@ private:
     static void onRealize(GtkWidget*, gpointer self);
     static void onClicked(GtkButton*, gpointer binding);
     static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer binding);
+    static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                                  gpointer binding);
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
                                  gpointer binding);
 
@@ -176,8 +179,10 @@ GtkNativeWindow::GtkNativeWindow(GtkHost::State& state, std::string formName, co
         if (c.placement == Placement::FillClientArea) filling = &c;
     if (filling != nullptr) {
         // One control as large as the client area, following the window's every resize.
-        gtk_container_add(GTK_CONTAINER(window), createControl(*filling));
+        GtkWidget* control = createControl(*filling);
+        gtk_container_add(GTK_CONTAINER(window), control);
         gtk_window_set_default_size(window, clientWidth, clientHeight);
+        if (WEBKIT_IS_WEB_VIEW(control)) InstallBrowserShortcuts(window, WEBKIT_WEB_VIEW(control));
     } else {
         GtkWidget* fixed = gtk_fixed_new();
         gtk_widget_set_size_request(fixed, clientWidth, clientHeight);
@@ -242,7 +247,10 @@ GtkWidget* GtkNativeWindow::createControl(const ControlDesign& c) {
         case ControlKind::BrowserView:
             control = GTK_WIDGET(
                 g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", state_.webContext.get(), nullptr));
+            ConfigureWebView(WEBKIT_WEB_VIEW(control));
             connect(control, "load-failed", G_CALLBACK(onLoadFailed), bind(c.name));
+            if (!c.contextCommands.empty())
+                connect(control, "context-menu", G_CALLBACK(onContextMenu), bind(c.name));
             break;
     }
     // Lets assistive technology (and the end-to-end tests that use it) tell controls apart.
@@ -488,6 +496,35 @@ gboolean GtkNativeWindow::onKeyPress(GtkWidget*, GdkEventKey* event, gpointer da
     return *alive ? FALSE : TRUE;
 }
 
+gboolean GtkNativeWindow::onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                        WebKitHitTestResult*, gpointer data) {
+    auto* binding = static_cast<Binding*>(data);
+    GtkNativeWindow* window = binding->window;
+    // The menu may outlive the window; a command chosen after that reaches nobody.
+    struct Command {
+        std::weak_ptr<bool> alive;
+        NativeEvents* events;
+        std::string control;
+        std::string caption;
+    };
+    webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+    for (const std::string& caption : window->design(binding->control).contextCommands) {
+        GSimpleAction* action = g_simple_action_new("rozidarude-command", nullptr);
+        g_signal_connect_data(
+            action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer data) {
+                auto* command = static_cast<Command*>(data);
+                if (auto alive = command->alive.lock(); alive && *alive)
+                    command->events->nativeContextCommand(command->control, command->caption);
+            }),
+            new Command{window->alive_, &window->events_, binding->control, caption},
+            [](gpointer data, GClosure*) { delete static_cast<Command*>(data); }, G_CONNECT_DEFAULT);
+        webkit_context_menu_append(
+            menu, webkit_context_menu_item_new_from_gaction(G_ACTION(action), caption.c_str(), nullptr));
+        g_object_unref(action);
+    }
+    return FALSE;
+}
+
 gboolean GtkNativeWindow::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error,
                                        gpointer data) {
     if (!IsNavigationFailure(error)) return FALSE;
@@ -510,7 +547,7 @@ GtkHost::GtkHost(int& argc, char**& argv) : state_(std::make_unique<State>()) {
     double resolution = gdk_screen_get_resolution(gdk_screen_get_default());
     if (resolution <= 0) resolution = 96;
     state_->twipsPerPixel = static_cast<float>(1440.0 / resolution);
-    state_->webContext = GObjectPtr<WebKitWebContext>::adoptRef(webkit_web_context_new());
+    state_->webContext = GObjectPtr<WebKitWebContext>::adoptRef(CreateWebContext());
 }
 
 GtkHost::~GtkHost() = default;

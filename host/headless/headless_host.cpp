@@ -67,6 +67,14 @@ void HeadlessHost::typeText(std::string_view form, std::string_view control, std
                });
 }
 
+void HeadlessHost::contextCommand(std::string_view form, std::string_view control, std::string_view command) {
+    std::string name(control);
+    std::string caption(command);
+    queueInput(
+        "context " + std::string(form) + "." + name + " " + caption, std::string(form),
+        [name, caption](HeadlessWindow& window) { window.events_.nativeContextCommand(name, caption); });
+}
+
 void HeadlessHost::closeBox(std::string_view form) {
     queueInput("close box " + std::string(form), std::string(form),
                [](HeadlessWindow& window) { window.events_.nativeCloseRequested(); });

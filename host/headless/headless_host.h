@@ -48,6 +48,7 @@ public:
     // arrives as a key press.
     void typeText(std::string_view form, std::string_view control, std::string_view text);
     void closeBox(std::string_view form);
+    void contextCommand(std::string_view form, std::string_view control, std::string_view command);
     void activate(std::string_view form);
     void resizeByUser(std::string_view form, int outerWidthPx, int outerHeightPx);
 

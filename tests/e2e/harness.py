@@ -124,6 +124,9 @@ class Launcher:
     def __init__(self, binary, folder, display):
         self.folder = folder
         self.display = display
+        # Website data (cookies, cache) of this test alone, kept across restarts of the program.
+        self.env = dict(display.env, XDG_DATA_HOME=str(folder / "data"), XDG_CACHE_HOME=str(folder / "cache"),
+                        XDG_CONFIG_HOME=str(folder / "config"))
         self.executable = folder / "rozidarude"
         shutil.copy2(binary, self.executable)
         self.process = None
@@ -135,7 +138,7 @@ class Launcher:
 
     def start(self):
         self.stderr = open(self.log, "wb")
-        self.process = subprocess.Popen([str(self.executable)], env=self.display.env, cwd="/",
+        self.process = subprocess.Popen([str(self.executable)], env=self.env, cwd="/",
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
         return self
 

@@ -164,3 +164,31 @@ TEST_F(Recovery, CancelEndsTheProgramAndKeepsTheFile) {
     EXPECT_EQ(host().runtimeError(), "");
     EXPECT_EQ(fileBytes(), "http://down\r\n");
 }
+
+class SetServerCommand : public ProgramTest {};
+
+TEST_F(SetServerCommand, BringsUpTheDialogWithoutBlankingThePage) {
+    writeFile("http://reachable-but-wrong\r\n");
+    start();
+    host().clearTrace();
+    host().contextCommand("Form1", "WebBrowser1", app::kSetServerCommand);
+    host().runUntilIdle();
+    expectRunning();
+    EXPECT_TRUE(navigations().empty()) << traceText();
+    EXPECT_EQ(viewAddress(), "http://reachable-but-wrong");
+    ASSERT_NE(window("Dialog"), nullptr);
+    EXPECT_EQ(window("Dialog")->showMode(), ShowMode::Modeless);
+    EXPECT_EQ(window("Dialog")->text("Text1"), "http://reachable-but-wrong");
+
+    // Asked again while open, the dialog keeps what was typed; OK then stores and opens it.
+    host().typeText("Dialog", "Text1", "http://right");
+    host().contextCommand("Form1", "WebBrowser1", app::kSetServerCommand);
+    host().runUntilIdle();
+    EXPECT_EQ(window("Dialog")->text("Text1"), "http://right");
+    host().click("Dialog", "OKButton");
+    host().runUntilIdle();
+    expectRunning();
+    EXPECT_EQ(fileBytes(), "http://right\r\n");
+    EXPECT_EQ(viewAddress(), "http://right");
+    EXPECT_EQ(window("Dialog"), nullptr);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+namespace host::gtk {
+
+// The engine's context for every view of the program: website data (cookies, local storage,
+// IndexedDB, the HTTP cache) kept across runs under the user's data and cache folders,
+// certificate errors refused, downloads saved where the user chooses.
+WebKitWebContext* CreateWebContext();
+
+// What every view of the program's pages does besides showing them: pop-up windows that share
+// the session, one reload by itself after the web content process died, the engine's own
+// prompts (sign-in, alerts, file upload, printing) left to the engine.
+void ConfigureWebView(WebKitWebView* view);
+
+// Reload, zoom, back and forward, print and full screen on the keyboard of a window that
+// holds a view.
+void InstallBrowserShortcuts(GtkWindow* window, WebKitWebView* view);
+
+}  // namespace host::gtk
