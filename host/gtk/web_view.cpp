@@ -147,7 +147,8 @@ void onWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReas
                  reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit" : "stopped",
                  again ? "showing a reload button" : "reloading the page");
     if (!again) {
-        webkit_web_view_reload(view);
+        // Loaded afresh: a plain reload is answered from what the engine kept of the page.
+        webkit_web_view_load_uri(view, address.c_str());
         return;
     }
     // Twice within a short time: stop reloading by itself and let the user decide.

@@ -70,23 +70,30 @@ class Display:
 
 
 class WebServer:
-    """A loopback HTTP server on a port picked at run time, recording every request's path."""
+    """A loopback HTTP server on a port picked at run time. Every request's path and headers are
+    recorded; a route gives a path its own answer, other paths get a small page."""
 
-    def __init__(self, pages=None):
-        self.requests = []
-        self.pages = dict(pages or {})
+    def __init__(self):
+        self.requests = []  # (path, headers) in arrival order
+        self.routes = {}
         self.lock = threading.Lock()
         server = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
             def do_GET(self):
                 with server.lock:
-                    server.requests.append(self.path)
-                title = server.pages.get(self.path.split("?")[0], "Tovel test page")
-                body = (f"<!DOCTYPE html><html><head><title>{title}</title></head>"
-                        f"<body><h1>{title}</h1><p>{self.path}</p></body></html>").encode()
-                self.send_response(200)
-                self.send_header("Content-Type", "text/html; charset=utf-8")
+                    server.requests.append((self.path, dict(self.headers.items())))
+                route = server.routes.get(self.path.split("?")[0])
+                if route is not None:
+                    status, headers, body = route(self)
+                else:
+                    status, headers, body = 200, {}, page("Tovel test page", f"<p>{self.path}</p>")
+                self.send_response(status)
+                headers = {"Content-Type": "text/html; charset=utf-8", **headers}
+                for name, value in headers.items():
+                    self.send_header(name, value)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
@@ -95,6 +102,7 @@ class WebServer:
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
@@ -103,12 +111,23 @@ class WebServer:
         return f"http://127.0.0.1:{self.port}{path}"
 
     def seen(self):
+        """The paths requested so far."""
         with self.lock:
-            return list(self.requests)
+            return [path for path, _ in self.requests]
+
+    def headers_of(self, path):
+        """The headers of every request for this path, oldest first."""
+        with self.lock:
+            return [headers for seen, headers in self.requests if seen == path]
 
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+
+
+def page(title, body=""):
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{title}</title></head>"
+            f"<body><h1>{title}</h1>{body}</body></html>").encode()
 
 
 def closed_port():
@@ -257,3 +276,31 @@ def _find(node, predicate, depth=0):
 
 def _regex_escape(text):
     return "".join("\\" + c if c in ".^$*+?()[]{}|\\" else c for c in text)
+
+
+def descendants(pid):
+    """The pids of every process below this one."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        children.setdefault(int(fields[1]), []).append(int(entry))
+    found, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            found.append(child)
+            todo.append(child)
+    return found
+
+
+def process_name(pid):
+    try:
+        with open(f"/proc/{pid}/comm") as comm:
+            return comm.read().strip()
+    except OSError:
+        return ""
