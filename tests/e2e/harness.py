@@ -94,7 +94,10 @@ class WebServer:
                 headers = {"Content-Type": "text/html; charset=utf-8", **headers}
                 for name, value in headers.items():
                     self.send_header(name, value)
-                self.send_header("Content-Length", str(len(body)))
+                if "Content-Length" not in headers:
+                    self.send_header("Content-Length", str(len(body)))
+                else:
+                    self.close_connection = True  # a route that promises more than it sends
                 self.end_headers()
                 self.wfile.write(body)
 

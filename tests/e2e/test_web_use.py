@@ -90,6 +90,43 @@ def test_a_download_is_saved_under_the_chosen_name_with_the_exact_bytes(launcher
     assert launcher.windows(DIALOG) == [], "a download is not a failed navigation"
 
 
+def test_a_failed_download_leaves_nothing_behind_and_is_told(launcher, server, tmp_path):
+    server.routes["/"] = lambda request: (200, {}, page("Reports", "<a href='/broken.bin'>Get the report</a>"))
+    # The connection closes long before the promised length.
+    server.routes["/broken.bin"] = lambda request: (
+        200, {"Content-Type": "application/octet-stream", "Content-Length": "5000000",
+              "Content-Disposition": 'attachment; filename="broken.bin"'}, b"x" * 1000)
+    start_at(launcher, server)
+    loaded(launcher, "Reports")
+    follow_link(launcher, "Get the report")
+
+    chooser = launcher.wait_window("Save File")
+    target = tmp_path / "saved" / "broken.bin"
+    target.parent.mkdir()
+    run = launcher.display.run
+    run("xdotool", "windowactivate", "--sync", str(chooser))
+    run("xdotool", "key", "ctrl+a")
+    run("xdotool", "type", str(target))
+    run("xdotool", "key", "Return")
+
+    wait_for(lambda: find_label(launcher.application(), "The download of broken.bin failed."),
+             what="the message about the failed download")
+    assert list(target.parent.iterdir()) == [], "nothing left behind"
+    assert not launcher.exited()
+
+
+def find_label(node, text, depth=0):
+    if node is None or depth > 14:
+        return None
+    if text in (node.name or ""):
+        return node
+    for index in range(node.childCount):
+        found = find_label(node.getChildAtIndex(index), text, depth + 1)
+        if found is not None:
+            return found
+    return None
+
+
 def test_a_link_with_a_target_opens_a_window_that_shares_the_session(launcher, server):
     server.routes["/"] = lambda request: (
         200, {"Set-Cookie": "session=shared; Path=/"}, page("Opener", "<a href='/popup' target='_blank'>Open it</a>"))
