@@ -17,13 +17,20 @@ TWIPS_PER_INCH = 1440
 
 
 def wait_for(predicate, timeout=15.0, interval=0.05, what="condition"):
+    """Polls until the predicate holds. The accessibility tree changes under a reader while
+    windows come and go, so an error from one poll only means "not yet"."""
     deadline = time.monotonic() + timeout
+    last_error = None
     while True:
-        value = predicate()
+        try:
+            value = predicate()
+        except Exception as error:  # noqa: BLE001 - reported if it never clears
+            value, last_error = None, error
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+            detail = f" (last error: {last_error})" if last_error else ""
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}{detail}")
         time.sleep(interval)
 
 
