@@ -65,14 +65,19 @@ void useDesignedSizes(GtkWidget* container) {
     gtk_style_context_add_class(gtk_widget_get_style_context(container), "designed-layout");
 }
 
-GdkRectangle primaryMonitor() {
+std::optional<GdkRectangle> primaryMonitor() {
     GdkDisplay* display = gdk_display_get_default();
     GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
     if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
-    if (monitor == nullptr) throw RuntimeError("no screen to show the windows on");
+    if (monitor == nullptr) return std::nullopt;
     GdkRectangle geometry{0, 0, 0, 0};
     gdk_monitor_get_geometry(monitor, &geometry);
     return geometry;
+}
+
+GdkRectangle screenGeometry() {
+    if (auto screen = primaryMonitor()) return *screen;
+    throw RuntimeError("no screen to show the windows on");
 }
 
 }  // namespace
@@ -361,16 +366,16 @@ void GtkNativeWindow::fitFrame() {
         applyRequestedSize();
         fittingFrame_ = false;
     }
-    if (!centrePending_) return;
+    const auto screen = primaryMonitor();
+    if (!centrePending_ || !screen) return;
     // Centred as a whole, frame included, which GTK cannot do before the frame is known.
     centrePending_ = false;
-    const GdkRectangle screen = primaryMonitor();
     int width = 0, height = 0;
     gtk_window_get_size(GTK_WINDOW(window_.get()), &width, &height);
     const int outerWidth = requestedOuterWidth_.value_or(width + frameWidth_);
     const int outerHeight = requestedOuterHeight_.value_or(height + frameHeight_);
-    gtk_window_move(GTK_WINDOW(window_.get()), screen.x + (screen.width - outerWidth) / 2,
-                    screen.y + (screen.height - outerHeight) / 2);
+    gtk_window_move(GTK_WINDOW(window_.get()), screen->x + (screen->width - outerWidth) / 2,
+                    screen->y + (screen->height - outerHeight) / 2);
 }
 
 std::string GtkNativeWindow::text(std::string_view control) const {
@@ -604,7 +609,7 @@ std::string GtkHost::programFolderImpl() {
     return executable.parent_path().string();
 }
 
-Twips GtkHost::screenWidthImpl() { return primaryMonitor().width * state_->twipsPerPixel; }
-Twips GtkHost::screenHeightImpl() { return primaryMonitor().height * state_->twipsPerPixel; }
+Twips GtkHost::screenWidthImpl() { return screenGeometry().width * state_->twipsPerPixel; }
+Twips GtkHost::screenHeightImpl() { return screenGeometry().height * state_->twipsPerPixel; }
 
 }  // namespace host::gtk
