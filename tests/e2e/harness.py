@@ -246,7 +246,7 @@ class Launcher:
         frame = self.frame(title)
         if frame is None:
             return None
-        return _find(frame, lambda node: _accessible_id(node) == accessible_id)
+        return find_node(frame, lambda node: _accessible_id(node) == accessible_id)
 
     def text_of(self, title, accessible_id):
         control = self.control(title, accessible_id)
@@ -257,7 +257,7 @@ class Launcher:
         frame = self.frame(title)
         if frame is None:
             return None
-        return _find(frame, lambda node: node.getRoleName() == "document web")
+        return find_node(frame, lambda node: node.getRoleName() == "document web")
 
 
 def extents(node):
@@ -272,13 +272,18 @@ def _accessible_id(node):
         return None
 
 
-def _find(node, predicate, depth=0):
-    if node is None or depth > 12:
+def find_node(node, predicate, depth=0):
+    """The first node below this one, depth first, for which the predicate holds."""
+    if node is None or depth > 14:
         return None
-    if predicate(node):
-        return node
-    for index in range(node.childCount):
-        found = _find(node.getChildAtIndex(index), predicate, depth + 1)
+    try:
+        if predicate(node):
+            return node
+        children = [node.getChildAtIndex(index) for index in range(node.childCount)]
+    except Exception:  # noqa: BLE001 - a window closing under the reader; its nodes are gone
+        return None
+    for child in children:
+        found = find_node(child, predicate, depth + 1)
         if found is not None:
             return found
     return None

@@ -5,7 +5,7 @@ import base64
 import os
 import signal
 
-from harness import descendants, extents, page, process_name, wait_for
+from harness import descendants, find_node, page, process_name, wait_for
 
 MAIN = "Tovel (Lokal)"
 DIALOG = "Set Server"
@@ -24,16 +24,19 @@ def loaded(launcher, title):
                     what=f"the page {title!r} in the main window")
 
 
-def find(node, role, name, depth=0):
-    if node is None or depth > 14:
-        return None
-    if node.getRoleName() == role and node.name == name:
-        return node
-    for index in range(node.childCount):
-        found = find(node.getChildAtIndex(index), role, name, depth + 1)
-        if found is not None:
-            return found
-    return None
+def find(node, role, name):
+    return find_node(node, lambda candidate: candidate.getRoleName() == role and candidate.name == name)
+
+
+def save_as(launcher, target):
+    """Answers the save dialog of a download with a full path typed into its name field."""
+    chooser = launcher.wait_window("Save File")
+    target.parent.mkdir()
+    run = launcher.display.run
+    run("xdotool", "windowactivate", "--sync", str(chooser))
+    run("xdotool", "key", "ctrl+a")
+    run("xdotool", "type", str(target))
+    run("xdotool", "key", "Return")
 
 
 def follow_link(launcher, name):
@@ -75,14 +78,8 @@ def test_a_download_is_saved_under_the_chosen_name_with_the_exact_bytes(launcher
     loaded(launcher, "Reports")
     follow_link(launcher, "Get the report")
 
-    chooser = launcher.wait_window("Save File")
     target = tmp_path / "saved" / "quarterly.bin"
-    target.parent.mkdir()
-    run = launcher.display.run
-    run("xdotool", "windowactivate", "--sync", str(chooser))
-    run("xdotool", "key", "ctrl+a")
-    run("xdotool", "type", str(target))
-    run("xdotool", "key", "Return")
+    save_as(launcher, target)
 
     wait_for(target.exists, what="the saved file")
     assert target.read_bytes() == content
@@ -100,31 +97,13 @@ def test_a_failed_download_leaves_nothing_behind_and_is_told(launcher, server, t
     loaded(launcher, "Reports")
     follow_link(launcher, "Get the report")
 
-    chooser = launcher.wait_window("Save File")
     target = tmp_path / "saved" / "broken.bin"
-    target.parent.mkdir()
-    run = launcher.display.run
-    run("xdotool", "windowactivate", "--sync", str(chooser))
-    run("xdotool", "key", "ctrl+a")
-    run("xdotool", "type", str(target))
-    run("xdotool", "key", "Return")
+    save_as(launcher, target)
 
-    wait_for(lambda: find_label(launcher.application(), "The download of broken.bin failed."),
+    wait_for(lambda: find_node(launcher.application(), lambda node: (node.name or "").startswith("The download of broken.bin failed.")),
              what="the message about the failed download")
     assert list(target.parent.iterdir()) == [], "nothing left behind"
     assert not launcher.exited()
-
-
-def find_label(node, text, depth=0):
-    if node is None or depth > 14:
-        return None
-    if text in (node.name or ""):
-        return node
-    for index in range(node.childCount):
-        found = find_label(node.getChildAtIndex(index), text, depth + 1)
-        if found is not None:
-            return found
-    return None
 
 
 def test_a_link_with_a_target_opens_a_window_that_shares_the_session(launcher, server):
