@@ -41,3 +41,17 @@ def test_first_run_shows_the_dialog_before_the_main_window(launcher):
     launcher.wait_window(DIALOG)
     assert launcher.windows(MAIN) == [], "the main window must not be shown before the dialog"
     assert not launcher.address_file.exists()
+
+
+def test_an_unreadable_file_is_reported_and_ends_the_program_with_status_1(launcher):
+    # A file the system lists as regular whose every read fails, even for root.
+    launcher.address_file.symlink_to("/proc/self/mem")
+    launcher.start()
+    message = launcher.wait_window("rozidarude")
+    expected = f"cannot read {launcher.address_file}: Input/output error"
+    wait_for(lambda: expected in launcher.log.read_text(), what="the report on stderr")
+    assert launcher.windows(MAIN) == [] and launcher.windows(DIALOG) == []
+    launcher.display.run("xdotool", "windowactivate", "--sync", str(message))
+    launcher.display.run("xdotool", "key", "Return")
+    wait_for(launcher.exited, what="the program to end after the report")
+    assert launcher.process.returncode == 1
