@@ -117,3 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ScreenCase{"laptop_120dpi", ScreenFacts{1366, 768, 12, 4, 4, 28, 4, std::nullopt}},
                     ScreenCase{"window_manager_grants_less", ScreenFacts{1280, 1024, 15, 2, 2, 20, 2, 700}}),
     [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });
+
+TEST_F(Startup, AFileThatCannotBeReadIsReportedAndEndsTheProgramWithStatus1) {
+    // Listed as a regular file, yet every read fails, even for root.
+    std::filesystem::create_symlink("/proc/self/mem", filePath());
+    start();
+    EXPECT_EQ(host().exitStatus(), 1);
+    EXPECT_EQ(host().runtimeError(), "cannot read " + filePath().string() + ": Input/output error");
+    EXPECT_FALSE(traced("show Form1 modeless")) << traceText();
+}
