@@ -14,6 +14,7 @@ test_packages=(
   xvfb xauth openbox xdotool x11-utils imagemagick
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-pytest
   desktop-file-utils appstream clang-format
+  clang clang-14 libclang-rt-14-dev   # the fuzzer: libFuzzer and the sanitizer runtimes
 )
 
 wanted=()
