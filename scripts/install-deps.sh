@@ -8,6 +8,7 @@ build_packages=(
   build-essential cmake pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev libglib2.0-dev-bin
   glib-networking                # https in the web view
+  bubblewrap xdg-dbus-proxy      # the web engine's sandbox
 )
 test_packages=(
   libgtest-dev googletest

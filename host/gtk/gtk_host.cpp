@@ -47,6 +47,50 @@ bool IsNavigationFailure(const GError* error) {
     return true;
 }
 
+// Pages come from the intranet server alone: they get no way to local files and no inspector.
+void HardenWebView(WebKitSettings* settings) {
+    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+}
+
+// The engine runs its web processes in bubblewrap, chosen before the first view exists. Where
+// bubblewrap cannot make its namespaces (some containers), the engine could not start a page
+// at all, so a quick trial run decides, and the program says once that it goes without.
+void EnableSandbox(WebKitWebContext* context) {
+    constexpr const char* kBubblewrap = "/usr/bin/bwrap";  // where the engine looks for them
+    constexpr const char* kDbusProxy = "/usr/bin/xdg-dbus-proxy";
+    const char* trial[] = {kBubblewrap,
+                           "--die-with-parent",
+                           "--unshare-pid",
+                           "--unshare-ipc",
+                           "--unshare-uts",
+                           "--unshare-net",
+                           "--ro-bind",
+                           "/",
+                           "/",
+                           "--proc",
+                           "/proc",
+                           "--dev",
+                           "/dev",
+                           "--",
+                           "/bin/true",
+                           nullptr};
+    gint status = -1;
+    const bool works =
+        g_file_test(kDbusProxy, G_FILE_TEST_IS_EXECUTABLE) &&
+        g_spawn_sync(nullptr, const_cast<gchar**>(trial), nullptr,
+                     static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                     nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
+        g_spawn_check_wait_status(status, nullptr);
+    if (works) {
+        webkit_web_context_set_sandbox_enabled(context, TRUE);
+        return;
+    }
+    std::fprintf(stderr, "%s: warning: the web engine's sandbox cannot run here (%s); pages run without it\n",
+                 kProgramName, kBubblewrap);
+}
+
 }  // namespace
 
 struct GtkHost::State {
@@ -212,6 +256,7 @@ GtkWidget* GtkNativeWindow::createControl(const ControlDesign& c) {
         case ControlKind::BrowserView:
             control = GTK_WIDGET(
                 g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", state_.webContext.get(), nullptr));
+            HardenWebView(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(control)));
             connect(control, "load-failed", G_CALLBACK(onLoadFailed), bind(c.name));
             break;
     }
@@ -481,6 +526,7 @@ GtkHost::GtkHost(int& argc, char**& argv) : state_(std::make_unique<State>()) {
     if (resolution <= 0) resolution = 96;
     state_->twipsPerPixel = static_cast<float>(1440.0 / resolution);
     state_->webContext = GObjectPtr<WebKitWebContext>::adoptRef(webkit_web_context_new());
+    EnableSandbox(state_->webContext.get());
 }
 
 GtkHost::~GtkHost() = default;

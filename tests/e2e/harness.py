@@ -70,11 +70,14 @@ class Display:
 
 
 class WebServer:
-    """A loopback HTTP server on a port picked at run time, recording every request's path."""
+    """A loopback HTTP server on a port picked at run time, recording every request's path.
+    pages gives a path a title; documents gives a path a whole HTML document of its own. It can
+    stop listening and listen again on the same port."""
 
-    def __init__(self, pages=None):
+    def __init__(self, pages=None, documents=None):
         self.requests = []
         self.pages = dict(pages or {})
+        self.documents = dict(documents or {})
         self.lock = threading.Lock()
         server = self
 
@@ -82,19 +85,30 @@ class WebServer:
             def do_GET(self):
                 with server.lock:
                     server.requests.append(self.path)
-                title = server.pages.get(self.path.split("?")[0], "Tovel test page")
-                body = (f"<!DOCTYPE html><html><head><title>{title}</title></head>"
-                        f"<body><h1>{title}</h1><p>{self.path}</p></body></html>").encode()
+                path = self.path.split("?")[0]
+                if path in server.documents:
+                    body = server.documents[path].encode()
+                else:
+                    title = server.pages.get(path, "Tovel test page")
+                    body = (f"<!DOCTYPE html><html><head><title>{title}</title></head>"
+                            f"<body><h1>{title}</h1><p>{self.path}</p></body></html>").encode()
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html; charset=utf-8")
                 self.send_header("Content-Length", str(len(body)))
+                self.send_header("Cache-Control", "no-store")
                 self.end_headers()
                 self.wfile.write(body)
 
             def log_message(self, *args):
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.handler = Handler
+        self.port = 0
+        self.start()
+
+    def start(self):
+        """Listens, on the port of the first start when there was one."""
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), self.handler)
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
@@ -133,11 +147,16 @@ class Launcher:
     def address_file(self):
         return self.folder / "srvset.con"
 
-    def start(self):
+    def start(self, wrapper=()):
+        """wrapper: a command that ends by executing the program in its own process."""
         self.stderr = open(self.log, "wb")
-        self.process = subprocess.Popen([str(self.executable)], env=self.display.env, cwd="/",
+        self.process = subprocess.Popen([*wrapper, str(self.executable)], env=self.display.env, cwd="/",
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
         return self
+
+    def tree(self):
+        """The program's process and all its descendants (the engine's processes), by pid."""
+        return process_tree(self.process.pid)
 
     def exited(self):
         return self.process.poll() is not None
@@ -226,6 +245,26 @@ class Launcher:
         if frame is None:
             return None
         return _find(frame, lambda node: node.getRoleName() == "document web")
+
+
+def process_tree(root):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                # The name in parentheses may hold spaces; the parent follows the state after it.
+                fields = stat.read().rpartition(")")[2].split()
+        except OSError:
+            continue
+        children.setdefault(int(fields[1]), []).append(int(entry))
+    found, pending = [], [root]
+    while pending:
+        pid = pending.pop()
+        found.append(pid)
+        pending.extend(children.get(pid, []))
+    return found
 
 
 def extents(node):
