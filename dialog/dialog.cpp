@@ -46,6 +46,13 @@ std::string TrimSpaces(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
+bool StoreServerAddress(const store::ServerAddressFile& file, std::string_view typed) {
+    // Only the comparison ignores end spaces; the file gets the text as typed.
+    if (file.ServerAddressExists() && TrimSpaces(typed) == file.ReadServerAddress()) return false;
+    file.WriteServerAddress(typed);
+    return true;
+}
+
 Dialog::Dialog(host::Host& host, const store::ServerAddressFile& file, host::Form& mainWindow,
                host::BrowserView mainView)
     : host_(host),
@@ -72,12 +79,7 @@ void Dialog::ActivationStep() { Text1().setFocus(); }
 void Dialog::CommitServerAddress() {
     const std::string address = Text1().text();
     try {
-        if (file_.ServerAddressExists()) {
-            // Only the comparison ignores end spaces; the file gets the text as typed.
-            if (TrimSpaces(address) != file_.ReadServerAddress()) file_.WriteServerAddress(address);
-        } else {
-            file_.WriteServerAddress(address);
-        }
+        StoreServerAddress(file_, address);
     } catch (const store::FileError& error) {
         // Keep the dialog and what the user typed, so the problem can be fixed and OK pressed
         // again; the old file content is intact.

@@ -17,6 +17,10 @@ host::FormDesign DialogDesign();
 // with the stored address.
 std::string TrimSpaces(std::string_view text);
 
+// The commit's store step: writes the typed text, as typed, unless a file exists whose first
+// line equals the text trimmed of end spaces. Returns whether it wrote. Throws store::FileError.
+bool StoreServerAddress(const store::ServerAddressFile& file, std::string_view typed);
+
 // "Set Server": shows the stored address (or the default), lets the user change it, stores it
 // when it changed and opens it in the main window.
 class Dialog {

@@ -8,12 +8,14 @@ build_packages=(
   build-essential cmake pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev libglib2.0-dev-bin
   glib-networking                # https in the web view
+  bubblewrap xdg-dbus-proxy      # the web engine's sandbox
 )
 test_packages=(
   libgtest-dev googletest
   xvfb xauth openbox xdotool x11-utils imagemagick
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-pytest
   desktop-file-utils appstream clang-format
+  clang clang-14 libclang-rt-14-dev   # the fuzzer: libFuzzer and the sanitizer runtimes
 )
 
 wanted=()

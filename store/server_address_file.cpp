@@ -70,6 +70,9 @@ FileSystemCalls FileSystemCalls::system() {
         [](int fd, const void* data, std::size_t size) -> long { return ::write(fd, data, size); },
         [](int fd) { return ::fsync(fd); },
         [](const char* from, const char* to) { return std::rename(from, to); },
+        [](const char* path, int flags, unsigned mode) {
+            return ::open(path, flags, static_cast<mode_t>(mode));
+        },
     };
 }
 
@@ -89,7 +92,7 @@ std::string ServerAddressFile::ReadServerAddress() const {
     const std::string file = path();
     // Non-blocking, so that a FIFO put in the file's place after the existence test cannot
     // hang the program; anything but a regular file is refused below.
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Descriptor fd(calls_.open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0));
     if (fd.get() < 0) throw FileError("read", file, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw FileError("read", file, errno);
@@ -138,7 +141,7 @@ void ServerAddressFile::WriteServerAddress(std::string_view address) const {
 
     const std::string temporary = temporarySibling(target);
     // Exclusive creation: never follow or reuse something that is already there.
-    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+    Descriptor fd(calls_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
     if (fd.get() < 0) throw FileError("write", file, errno);
     auto fail = [&](int error) {
         ::unlink(temporary.c_str());

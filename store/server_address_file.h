@@ -30,11 +30,14 @@ private:
     int errorNumber_;
 };
 
-// The seam through which the write reaches the file system, so tests can make it fail.
+// The seam through which reading and writing reach the file system, so tests can make them
+// fail the way a full disk, an unwritable folder or a vanished file would, also as root.
 struct FileSystemCalls {
     std::function<long(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
     std::function<int(const char* from, const char* to)> rename;
+    // Opens the file for reading, or creates the write's temporary file.
+    std::function<int(const char* path, int flags, unsigned mode)> open;
     static FileSystemCalls system();
 };
 

@@ -252,6 +252,52 @@ gboolean onShortcut(GtkWidget* widget, GdkEventKey* event, gpointer data) {
     return TRUE;
 }
 
+// --- hardening ---------------------------------------------------------------------------------
+
+// Pages come from the intranet server alone: they get no way to local files and no inspector.
+void HardenWebView(WebKitSettings* settings) {
+    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+}
+
+// The engine runs its web processes in bubblewrap, chosen before the first view exists. Where
+// bubblewrap cannot make its namespaces (some containers), the engine could not start a page
+// at all, so a quick trial run decides, and the program says once that it goes without.
+void EnableSandbox(WebKitWebContext* context) {
+    constexpr const char* kBubblewrap = "/usr/bin/bwrap";  // where the engine looks for them
+    constexpr const char* kDbusProxy = "/usr/bin/xdg-dbus-proxy";
+    const char* trial[] = {kBubblewrap,
+                           "--die-with-parent",
+                           "--unshare-pid",
+                           "--unshare-ipc",
+                           "--unshare-uts",
+                           "--unshare-net",
+                           "--ro-bind",
+                           "/",
+                           "/",
+                           "--proc",
+                           "/proc",
+                           "--dev",
+                           "/dev",
+                           "--",
+                           "/bin/true",
+                           nullptr};
+    gint status = -1;
+    const bool works =
+        g_file_test(kDbusProxy, G_FILE_TEST_IS_EXECUTABLE) &&
+        g_spawn_sync(nullptr, const_cast<gchar**>(trial), nullptr,
+                     static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                     nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
+        g_spawn_check_wait_status(status, nullptr);
+    if (works) {
+        webkit_web_context_set_sandbox_enabled(context, TRUE);
+        return;
+    }
+    std::fprintf(stderr, "%s: warning: the web engine's sandbox cannot run here (%s); pages run without it\n",
+                 "rozidarude", kBubblewrap);
+}
+
 }  // namespace
 
 WebKitWebContext* CreateWebContext() {
@@ -268,10 +314,12 @@ WebKitWebContext* CreateWebContext() {
     WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
     g_signal_connect(context, "download-started", G_CALLBACK(onDownloadStarted), nullptr);
+    EnableSandbox(context);
     return context;
 }
 
 void ConfigureWebView(WebKitWebView* view) {
+    HardenWebView(webkit_web_view_get_settings(view));
     g_object_set_data_full(G_OBJECT(view), "rozidarude-crash", new CrashState,
                            [](gpointer data) { delete static_cast<CrashState*>(data); });
     g_signal_connect(view, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), nullptr);

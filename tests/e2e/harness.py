@@ -78,40 +78,56 @@ class Display:
 
 class WebServer:
     """A loopback HTTP server on a port picked at run time. Every request's path and headers are
-    recorded; a route gives a path its own answer, other paths get a small page."""
+    recorded. A route gives a path its own answer (status, headers, body); pages gives a path a
+    title, documents a whole HTML document; other paths get a small page. It can stop listening
+    and listen again on the same port."""
 
-    def __init__(self):
+    def __init__(self, pages=None, documents=None):
         self.requests = []  # (path, headers) in arrival order
         self.routes = {}
+        self.pages = dict(pages or {})
+        self.documents = dict(documents or {})
         self.lock = threading.Lock()
         server = self
 
+        # HTTP/1.0: one request a connection, so a stopped server answers nothing more.
         class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
             def do_GET(self):
                 with server.lock:
                     server.requests.append((self.path, dict(self.headers.items())))
-                route = server.routes.get(self.path.split("?")[0])
+                path = self.path.split("?")[0]
+                route = server.routes.get(path)
                 if route is not None:
                     status, headers, body = route(self)
+                elif path in server.documents:
+                    status, headers, body = 200, {"Cache-Control": "no-store"}, server.documents[path].encode()
                 else:
-                    status, headers, body = 200, {}, page("Tovel test page", f"<p>{self.path}</p>")
+                    title = server.pages.get(path, "Tovel test page")
+                    status, headers, body = 200, {"Cache-Control": "no-store"}, page(title, f"<p>{self.path}</p>")
+                if "Content-Length" in headers:
+                    # A route that promises more than it sends: only under HTTP/1.1 does the
+                    # early close make the body short rather than complete.
+                    self.protocol_version = "HTTP/1.1"
+                    self.close_connection = True
                 self.send_response(status)
                 headers = {"Content-Type": "text/html; charset=utf-8", **headers}
                 for name, value in headers.items():
                     self.send_header(name, value)
                 if "Content-Length" not in headers:
                     self.send_header("Content-Length", str(len(body)))
-                else:
-                    self.close_connection = True  # a route that promises more than it sends
                 self.end_headers()
                 self.wfile.write(body)
 
             def log_message(self, *args):
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.handler = Handler
+        self.port = 0
+        self.start()
+
+    def start(self):
+        """Listens, on the port of the first start when there was one."""
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", self.port), self.handler)
         self.httpd.daemon_threads = True
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
@@ -165,11 +181,16 @@ class Launcher:
     def address_file(self):
         return self.folder / "srvset.con"
 
-    def start(self):
+    def start(self, wrapper=()):
+        """wrapper: a command that ends by executing the program in its own process."""
         self.stderr = open(self.log, "wb")
-        self.process = subprocess.Popen([str(self.executable)], env=self.env, cwd="/",
+        self.process = subprocess.Popen([*wrapper, str(self.executable)], env=self.env, cwd="/",
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
         return self
+
+    def tree(self):
+        """The program's process and all its descendants (the engine's processes), by pid."""
+        return process_tree(self.process.pid)
 
     def exited(self):
         return self.process.poll() is not None
@@ -258,6 +279,26 @@ class Launcher:
         if frame is None:
             return None
         return find_node(frame, lambda node: node.getRoleName() == "document web")
+
+
+def process_tree(root):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                # The name in parentheses may hold spaces; the parent follows the state after it.
+                fields = stat.read().rpartition(")")[2].split()
+        except OSError:
+            continue
+        children.setdefault(int(fields[1]), []).append(int(entry))
+    found, pending = [], [root]
+    while pending:
+        pid = pending.pop()
+        found.append(pid)
+        pending.extend(children.get(pid, []))
+    return found
 
 
 def extents(node):

@@ -1,5 +1,12 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -121,13 +128,35 @@ INSTANTIATE_TEST_SUITE_P(
                (std::get<1>(info.param) == Trigger::EnterInText1 ? "_enter" : "_ok");
     });
 
-class CommitWriteFailure : public ProgramTest {};
+int failWith(int error) {
+    errno = error;
+    return -1;
+}
 
-TEST_F(CommitWriteFailure, KeepsTheDialogAndTheTextAndNavigatesNothingUntilTheUserFixesIt) {
+struct CommitFailureCase {
+    const char* name;
+    // Broken calls fail only while *fault is true: from when the dialog is up until the repair.
+    void (*inject)(store::FileSystemCalls& calls, std::shared_ptr<bool> fault);
+    // Breaks and mends the file itself.
+    void (*prepare)(const std::filesystem::path& file);
+    void (*repair)(const std::filesystem::path& file);
+    int expectedError;
+    const char* action;  // "read" or "write": which step failed
+};
+void PrintTo(const CommitFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class CommitWriteFailure : public ProgramTest, public testing::WithParamInterface<CommitFailureCase> {};
+
+TEST_P(CommitWriteFailure, KeepsTheDialogAndTheTextAndNavigatesNothingUntilTheUserFixesIt) {
+    const CommitFailureCase& row = GetParam();
+    auto fault = std::make_shared<bool>(false);
+    row.inject(calls_, fault);
     writeFile("http://down\r\n");
-    std::filesystem::permissions(filePath(), std::filesystem::perms(0444));
     host().failNavigations(failFirstServerNavigation());
     start();
+    ASSERT_NE(window("Dialog"), nullptr) << traceText();
+    *fault = true;
+    row.prepare(filePath());
     host().typeText("Dialog", "Text1", "http://new");
     host().pressKey("Dialog", "Text1", 13);
     host().clearTrace();
@@ -135,23 +164,79 @@ TEST_F(CommitWriteFailure, KeepsTheDialogAndTheTextAndNavigatesNothingUntilTheUs
     expectRunning();
 
     ASSERT_EQ(host().messages().size(), 1u) << traceText();
-    EXPECT_NE(host().messages()[0].find(filePath().string()), std::string::npos) << host().messages()[0];
-    EXPECT_NE(host().messages()[0].find("Permission denied"), std::string::npos) << host().messages()[0];
+    const std::string& message = host().messages()[0];
+    EXPECT_NE(message.find(filePath().string()), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(row.expectedError)), std::string::npos) << message;
+    EXPECT_NE(message.find(std::string("cannot ") + row.action), std::string::npos) << message;
     EXPECT_EQ(fileBytes(), "http://down\r\n");
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(folder_), std::filesystem::directory_iterator()), 1)
+        << "nothing left beside the file";
     EXPECT_TRUE(navigations().empty()) << traceText();
     ASSERT_NE(window("Dialog"), nullptr);
     EXPECT_TRUE(window("Dialog")->shown());
     EXPECT_EQ(window("Dialog")->text("Text1"), "http://new");
 
     // Once the file can be written, OK stores and opens the text still in the box.
-    std::filesystem::permissions(filePath(), std::filesystem::perms(0644));
+    *fault = false;
+    row.repair(filePath());
     host().click("Dialog", "OKButton");
     host().runUntilIdle();
     expectRunning();
+    EXPECT_EQ(host().messages().size(), 1u);
     EXPECT_EQ(fileBytes(), "http://new\r\n");
     EXPECT_EQ(viewAddress(), "http://new");
     EXPECT_EQ(window("Dialog"), nullptr);
 }
+
+void noBrokenCalls(store::FileSystemCalls&, std::shared_ptr<bool>) {}
+void untouched(const std::filesystem::path&) {}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommitWriteFailure,
+    testing::Values(
+        CommitFailureCase{"read_only_file", noBrokenCalls,
+                          [](const std::filesystem::path& f) {
+                              std::filesystem::permissions(f, std::filesystem::perms(0444));
+                          },
+                          [](const std::filesystem::path& f) {
+                              std::filesystem::permissions(f, std::filesystem::perms(0644));
+                          },
+                          EACCES, "write"},
+        CommitFailureCase{"disk_full",
+                          [](store::FileSystemCalls& calls, std::shared_ptr<bool> fault) {
+                              calls.write = [fault](int fd, const void* data, std::size_t size) -> long {
+                                  if (*fault) return failWith(ENOSPC);
+                                  return ::write(fd, data, size);
+                              };
+                          },
+                          untouched, untouched, ENOSPC, "write"},
+        CommitFailureCase{"folder_not_writable",
+                          [](store::FileSystemCalls& calls, std::shared_ptr<bool> fault) {
+                              calls.open = [fault](const char* path, int flags, unsigned mode) {
+                                  if (*fault && (flags & O_CREAT)) return failWith(EACCES);
+                                  return ::open(path, flags, static_cast<mode_t>(mode));
+                              };
+                          },
+                          untouched, untouched, EACCES, "write"},
+        CommitFailureCase{"replace_fails",
+                          [](store::FileSystemCalls& calls, std::shared_ptr<bool> fault) {
+                              calls.rename = [fault](const char* from, const char* to) {
+                                  if (*fault) return failWith(EIO);
+                                  return std::rename(from, to);
+                              };
+                          },
+                          untouched, untouched, EIO, "write"},
+        // The commit reads the stored line to compare; that read failing is reported the same way.
+        CommitFailureCase{"stored_file_unreadable",
+                          [](store::FileSystemCalls& calls, std::shared_ptr<bool> fault) {
+                              calls.open = [fault](const char* path, int flags, unsigned mode) {
+                                  if (*fault && !(flags & O_CREAT)) return failWith(EACCES);
+                                  return ::open(path, flags, static_cast<mode_t>(mode));
+                              };
+                          },
+                          untouched, untouched, EACCES, "read"}),
+    [](const testing::TestParamInfo<CommitFailureCase>& info) { return info.param.name; });
 
 class DialogKeys : public ProgramTest {};
 

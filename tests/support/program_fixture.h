@@ -38,7 +38,7 @@ protected:
 
     void makeProgram(host::headless::ScreenFacts screen = {}) {
         host_ = std::make_unique<host::headless::HeadlessHost>(folder_.string(), screen);
-        file_ = std::make_unique<store::ServerAddressFile>([this] { return host_->ProgramFolder(); });
+        file_ = std::make_unique<store::ServerAddressFile>([this] { return host_->ProgramFolder(); }, calls_);
         program_ = std::make_unique<app::Program>(*host_, *file_);
     }
 
@@ -99,6 +99,8 @@ protected:
     }
 
     fs::path folder_;
+    // How the program's file reaches the file system; a test may break calls before the start.
+    store::FileSystemCalls calls_ = store::FileSystemCalls::system();
     std::unique_ptr<host::headless::HeadlessHost> host_;
     std::unique_ptr<store::ServerAddressFile> file_;
     std::unique_ptr<app::Program> program_;
