@@ -1,7 +1,7 @@
 # The two commands of a newcomer on a fresh Debian 12 machine:
 #   make run     installs what is missing, builds, and starts build/rozidarude
 #   make check   installs what is missing, builds, and runs every test
-.PHONY: run check build deps test-deps format clean
+.PHONY: run check build deps test-deps bench bench-deps format clean
 
 build: deps
 	cmake --preset default
@@ -18,14 +18,38 @@ check: test-deps
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Start-up time, memory and idle CPU against a bare WebKitGTK window, Chromium and surf, under
+# Xvfb when there is no display. Reports figures, never fails on them; not part of check.
+#   make bench RUNS=15   more interleaved rounds (default 5)
+RUNS ?= 5
+bench: bench-deps
+	cmake --preset bench
+	cmake --build --preset bench
+	/usr/bin/python3 bench/bench.py --build build-bench --runs $(RUNS) $(BENCH_ARGS)
+
+bench-deps:
+	scripts/install-deps.sh build bench
+
 deps:
 	scripts/install-deps.sh build
 
-test-deps:
+test-# Start-up time, memory and idle CPU against a bare WebKitGTK window, Chromium and surf, under
+# Xvfb when there is no display. Reports figures, never fails on them; not part of check.
+#   make bench RUNS=15   more interleaved rounds (default 5)
+RUNS ?= 5
+bench: bench-deps
+	cmake --preset bench
+	cmake --build --preset bench
+	/usr/bin/python3 bench/bench.py --build build-bench --runs $(RUNS) $(BENCH_ARGS)
+
+bench-deps:
+	scripts/install-deps.sh build bench
+
+deps:
 	scripts/install-deps.sh build test
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-bench
