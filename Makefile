@@ -33,19 +33,7 @@ bench-deps:
 deps:
 	scripts/install-deps.sh build
 
-test-# Start-up time, memory and idle CPU against a bare WebKitGTK window, Chromium and surf, under
-# Xvfb when there is no display. Reports figures, never fails on them; not part of check.
-#   make bench RUNS=15   more interleaved rounds (default 5)
-RUNS ?= 5
-bench: bench-deps
-	cmake --preset bench
-	cmake --build --preset bench
-	/usr/bin/python3 bench/bench.py --build build-bench --runs $(RUNS) $(BENCH_ARGS)
-
-bench-deps:
-	scripts/install-deps.sh build bench
-
-deps:
+test-deps:
 	scripts/install-deps.sh build test
 
 format:
