@@ -123,15 +123,42 @@ def comm(pid):
         return "?"
 
 
-def pss_kib(pid):
+def memory_kib(pid):
+    """(PSS, private) of the process in KiB, from /proc/PID/smaps_rollup, or None."""
+    pss = private = 0
     try:
         with open(f"/proc/{pid}/smaps_rollup") as f:
             for line in f:
                 if line.startswith("Pss:"):
-                    return int(line.split()[1])
+                    pss = int(line.split()[1])
+                elif line.startswith(("Private_Clean:", "Private_Dirty:")):
+                    private += int(line.split()[1])
     except (OSError, ValueError):
-        pass
-    return None
+        return None
+    return pss, private
+
+
+# The big shared files of each engine. PSS splits their pages among every process mapping
+# them, so another program on the same engine running meanwhile lowers a run's PSS.
+ENGINE_FILES = ("libwebkit2gtk-4.1.so", "/usr/lib/chromium/chromium")
+
+
+def engine_sharers(tree):
+    """Processes outside the tree that map an engine file one of the tree's processes maps."""
+    def engines(pid):
+        try:
+            with open(f"/proc/{pid}/maps") as f:
+                text = f.read()
+        except OSError:
+            return set()
+        return {name for name in ENGINE_FILES if name in text}
+    ours = set()
+    for pid in tree:
+        ours |= engines(pid)
+    if not ours:
+        return 0
+    inside = set(tree)
+    return sum(1 for pid in process_table() if pid not in inside and engines(pid) & ours)
 
 
 def cpu_ticks(pid):
@@ -332,7 +359,7 @@ class Desktop:
 
     def start_session_bus(self):
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
-                               env=self.env, stdout=subprocess.PIPE, text=True)
+                               env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.infra.append(bus)
         address = bus.stdout.readline().strip()
         if not address:
@@ -378,6 +405,7 @@ class Launcher:
 
     def __init__(self, name, kind, program):
         self.name, self.kind, self.program = name, kind, program
+        self.env = {}
 
     def prepare(self, folder, url):
         """argv and extra environment for one run whose files live in folder."""
@@ -433,6 +461,7 @@ class Bench:
     def spawn(self, launcher, url, folder, stderr):
         argv = launcher.prepare(folder, url)
         env = launcher_env(self.desktop, folder)
+        env.update(launcher.env)
         started = time.monotonic_ns()
         process = subprocess.Popen(argv, env=env, cwd=folder, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)
@@ -495,12 +524,15 @@ class Bench:
                 # One second after the page loaded: the whole tree's proportional set size.
                 time.sleep(max(0.0, (done + 1_000_000_000 - time.monotonic_ns()) / 1e9))
                 processes = {}
-                for pid in self.tree(process.pid):
-                    pss = pss_kib(pid)
-                    if pss is not None:
-                        processes[pid] = (comm(pid), pss)
-                result["pss_mib"] = sum(pss for _, pss in processes.values()) / 1024
-                result["processes"] = sorted(((name, round(pss / 1024, 1)) for name, pss in processes.values()),
+                tree = self.tree(process.pid)
+                for pid in tree:
+                    memory = memory_kib(pid)
+                    if memory is not None:
+                        processes[pid] = (comm(pid), memory[0], memory[1])
+                result["pss_mib"] = sum(pss for _, pss, _ in processes.values()) / 1024
+                result["private_mib"] = sum(private for _, _, private in processes.values()) / 1024
+                result["sharers"] = engine_sharers(tree)
+                result["processes"] = sorted(((name, round(pss / 1024, 1)) for name, pss, _ in processes.values()),
                                              key=lambda item: -item[1])
                 if idle:
                     result.update(self.idle_cpu(process.pid))
@@ -583,31 +615,57 @@ def spread(values, scale=1.0, digits=2):
 def report(results, launchers, args):
     lines = []
     by_name = {l.name: [r for r in results if r["launcher"] == l.name and "error" not in r] for l in launchers}
-    floors = {}
-    if by_name.get("bare"):
-        floors["load"] = statistics.median(r["load_s"] for r in by_name["bare"])
-        floors["pss"] = statistics.median(r["pss_mib"] for r in by_name["bare"])
-    lines.append(f"{'launcher':<22} {'runs':>4}  {'page loaded, s':<20} {'x bare':>6}  "
-                 f"{'PSS of tree, MiB':<20} {'x bare':>6}  {'window mapped, s':<18} {'idle CPU 10 s, ms':<22}")
+    bare_runs = by_name.get("bare", [])
+    bare_by_round = {r["round"]: r for r in bare_runs}
+
+    def alone(runs):
+        # PSS shares a page among all its mappers: runs during which another program on the
+        # same engine ran (another user's launcher, a test) read low. These did not.
+        return [r["pss_mib"] for r in runs if r.get("sharers") == 0]
+
+    floor_load = statistics.median(r["load_s"] for r in bare_runs) if bare_runs else None
+    floor_pss = statistics.median(alone(bare_runs)) if alone(bare_runs) else None
+    lines.append(f"{'launcher':<16} {'runs':>4}  {'page loaded, s':<21} {'x bare':>6} {'paired':>6}  "
+                 f"{'PSS alone, MiB':<19} {'x bare':>6}  {'PSS all runs, MiB':<17}  {'window mapped, s':<21} "
+                 f"idle {args.idle_seconds:g} s, ms")
     for launcher in launchers:
         runs = by_name[launcher.name]
         failed = sum(1 for r in results if r["launcher"] == launcher.name and "error" in r)
         load, load_median = spread([r["load_s"] for r in runs], digits=3)
-        pss, pss_median = spread([r["pss_mib"] for r in runs], digits=0)
+        quiet = alone(runs)
+        pss_alone, pss_median = spread(quiet, digits=0)
+        if quiet and len(quiet) != len(runs):
+            pss_alone += f" n={len(quiet)}"
+        pss_all, _ = spread([r["pss_mib"] for r in runs], digits=0)
         window, _ = spread([r.get("window_s") for r in runs], digits=3)
         idle_runs = [r for r in runs if "idle_ticks_ms" in r]
         idle = "-"
         if idle_runs:
-            idle = (f"{statistics.median(r['idle_ticks_ms'] for r in idle_runs):.0f} ticks / "
-                    f"{statistics.median(r['idle_runtime_ms'] for r in idle_runs):.1f} sched")
-        ratio_load = f"{load_median / floors['load']:.2f}" if load_median and floors.get("load") else "-"
-        ratio_pss = f"{pss_median / floors['pss']:.2f}" if pss_median and floors.get("pss") else "-"
+            idle = (f"{statistics.median(r['idle_ticks_ms'] for r in idle_runs):.0f} / "
+                    f"{statistics.median(r['idle_runtime_ms'] for r in idle_runs):.1f}")
+        ratio_load = f"{load_median / floor_load:.2f}" if load_median and floor_load else "-"
+        pairs = [r["load_s"] / bare_by_round[r["round"]]["load_s"] for r in runs if r["round"] in bare_by_round]
+        paired = f"{statistics.median(pairs):.2f}" if pairs else "-"
+        if pss_median and floor_pss:
+            ratio_pss = f"{pss_median / floor_pss:.2f}"
+        elif runs and bare_runs:
+            # No quiet run on one side: compare every run, marked as such.
+            ratio_pss = "{:.2f}*".format(statistics.median(r["pss_mib"] for r in runs)
+                                         / statistics.median(r["pss_mib"] for r in bare_runs))
+        else:
+            ratio_pss = "-"
         count = f"{len(runs)}" + (f"+{failed}!" if failed else "")
-        lines.append(f"{launcher.name:<22} {count:>4}  {load:<20} {ratio_load:>6}  {pss:<20} {ratio_pss:>6}  "
-                     f"{window:<18} {idle:<22}")
+        lines.append(f"{launcher.name:<16} {count:>4}  {load:<21} {ratio_load:>6} {paired:>6}  "
+                     f"{pss_alone:<19} {ratio_pss:>6}  {pss_all:<17}  {window:<21} {idle:<13}")
     lines.append("")
-    lines.append("medians [min-max]; idle CPU: median over the runs that measured it, as utime+stime "
-                 f"(ticks of {1000 // CLOCK_TICKS} ms) and as the scheduler's run time of live threads")
+    lines.append("medians [min-max]. page loaded: spawn to the page's /done request. x bare: ratio of the medians; "
+                 "paired: median of each round's ratio to that round's bare run.")
+    lines.append("PSS alone: the tree's PSS one second after the page loaded, over the runs during which no "
+                 "other program mapped the engine's libraries (n= when not all); all runs: every run; "
+                 "x bare marked * compares all runs, for want of quiet ones.")
+    lines.append(f"idle: CPU time of the tree over {args.idle_seconds:g} s with the page loaded, median of the "
+                 f"runs that measured it: utime+stime (ticks of {1000 // CLOCK_TICKS} ms) / the scheduler's "
+                 "run time of the live threads (ns resolution).")
     lines.append("")
     for launcher in launchers:
         runs = by_name[launcher.name]
@@ -686,8 +744,9 @@ def main():
     parser.add_argument("--fail-runs", type=int, default=None,
                         help="rounds that also time the 'Set Server' dialog (default: all)")
     parser.add_argument("--only", default=None, help="comma-separated launchers to run")
-    parser.add_argument("--variant", action="append", default=[], metavar="NAME=PROGRAM",
-                        help="another build of rozidarude to compare, run like rozidarude")
+    parser.add_argument("--variant", action="append", default=[], metavar="NAME=PROGRAM[,VAR=VALUE...]",
+                        help="another build of rozidarude to compare, run like rozidarude, with these "
+                        "environment variables")
     parser.add_argument("--screen", default="1920x1080", help="Xvfb's screen size, when it is started")
     parser.add_argument("--timeout", type=float, default=30.0)
     parser.add_argument("--json", default=None, help="also write every run's figures here")
@@ -698,8 +757,11 @@ def main():
     build = os.path.abspath(args.build)
     launchers = [Launcher("rozidarude", "rozidarude", os.path.join(build, "rozidarude"))]
     for variant in args.variant:
-        name, _, program = variant.partition("=")
-        launchers.append(Launcher(name, "rozidarude", os.path.abspath(program)))
+        name, _, rest = variant.partition("=")
+        program, *assignments = rest.split(",")
+        launcher = Launcher(name, "rozidarude", os.path.abspath(program))
+        launcher.env = dict(assignment.split("=", 1) for assignment in assignments)
+        launchers.append(launcher)
     launchers.append(Launcher("bare", "bare", os.path.join(build, "bare_webview")))
     skipped = []
     for name in ("chromium", "surf"):
@@ -738,6 +800,7 @@ def main():
         for round_number in range(-args.warmup, args.runs):
             for launcher in launchers:
                 result = bench.measure(launcher, idle=0 <= round_number < args.idle_runs)
+                result["round"] = round_number
                 if round_number >= 0:
                     results.append(result)
                 print(f"  round {round_number + 1:>2} {launcher.name:<16} "
