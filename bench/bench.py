@@ -673,22 +673,24 @@ def report(results, launchers, args):
             last = runs[-1]
             parts = " + ".join(f"{name} {pss:.0f}" for name, pss in last["processes"])
             lines.append(f"{launcher.name}: last run's tree, MiB: {parts}; window {last.get('window_size', '?')}")
-    failures = [r for r in results if r["launcher"].endswith("(closed port)")]
-    if failures:
+    for launcher in launchers:
+        failures = [r for r in results if r["launcher"] == launcher.name + " (closed port)"]
+        if not failures:
+            continue
         ok = [r for r in failures if "error" not in r]
         lines.append("")
-        lines.append(f"rozidarude on a closed loopback port, {len(ok)} runs"
-                     + (f" ({len(failures) - len(ok)} failed)" if len(ok) != len(failures) else "") + ":")
+        lines.append(f"{launcher.name} on a closed loopback port, {len(ok)} runs"
+                     + (f" ({len(failures) - len(ok)} failed)" if len(ok) != len(failures) else "") + ", ms:")
         text, _ = spread([r.get("refusal_to_dialog_ms") for r in ok], digits=1)
-        lines.append(f"  navigation's connection refused (RST on lo) -> 'Set Server' mapped, ms: {text}")
+        lines.append(f"  navigation's connection refused (RST on lo) -> 'Set Server' mapped: {text}")
         text, _ = spread([r.get("first_refusal_to_dialog_ms") for r in ok], digits=1)
-        lines.append(f"  first refusal (the engine's preconnect) -> 'Set Server' mapped, ms: {text}")
+        lines.append(f"  first refusal (the engine's preconnect) -> 'Set Server' mapped: {text}")
         text, _ = spread([r.get("spawn_to_refusal_ms") for r in ok], digits=1)
-        lines.append(f"  spawn -> navigation's connection refused, ms: {text}")
+        lines.append(f"  spawn -> navigation's connection refused: {text}")
         text, _ = spread([r.get("spawn_to_window_ms") for r in ok], digits=1)
-        lines.append(f"  spawn -> main window mapped, ms: {text}")
+        lines.append(f"  spawn -> main window mapped: {text}")
         text, _ = spread([r.get("spawn_to_dialog_ms") for r in ok], digits=1)
-        lines.append(f"  spawn -> 'Set Server' mapped, ms: {text}")
+        lines.append(f"  spawn -> 'Set Server' mapped: {text}")
         counts = sorted({r.get("refusals") for r in ok if r.get("refusals") is not None})
         if counts:
             lines.append(f"  refused connections before the dialog: {counts}")
@@ -743,6 +745,7 @@ def main():
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     parser.add_argument("--fail-runs", type=int, default=None,
                         help="rounds that also time the 'Set Server' dialog (default: all)")
+    parser.add_argument("--dialog-only", action="store_true", help="time only the 'Set Server' dialog")
     parser.add_argument("--only", default=None, help="comma-separated launchers to run")
     parser.add_argument("--variant", action="append", default=[], metavar="NAME=PROGRAM[,VAR=VALUE...]",
                         help="another build of rozidarude to compare, run like rozidarude, with these "
@@ -798,7 +801,7 @@ def main():
         print(f"rounds: {args.warmup} warm-up + {args.runs} measured, order "
               + " ".join(l.name for l in launchers), flush=True)
         for round_number in range(-args.warmup, args.runs):
-            for launcher in launchers:
+            for launcher in launchers if not args.dialog_only else ():
                 result = bench.measure(launcher, idle=0 <= round_number < args.idle_runs)
                 result["round"] = round_number
                 if round_number >= 0:
@@ -807,10 +810,13 @@ def main():
                       + (result.get("error") or f"{result['load_s']:.3f} s {result['pss_mib']:.0f} MiB"
                          + (f" idle {result['idle_ticks_ms']:.0f}/{result['idle_runtime_ms']:.1f} ms"
                             if "idle_ticks_ms" in result else "")), flush=True)
-            if 0 <= round_number < args.fail_runs and any(l.kind == "rozidarude" for l in launchers):
-                result = bench.failure(launchers[0])
+            for launcher in launchers:
+                if launcher.kind != "rozidarude" or not 0 <= round_number < args.fail_runs:
+                    continue
+                result = bench.failure(launcher)
+                result["round"] = round_number
                 results.append(result)
-                print(f"  round {round_number + 1:>2} {'closed port':<16} "
+                print(f"  round {round_number + 1:>2} {launcher.name + ', closed port':<16} "
                       + (result.get("error") or f"dialog {result.get('refusal_to_dialog_ms', float('nan')):.1f} "
                          f"ms after the refusal"), flush=True)
         print(f"load average after: {load_average()}")
