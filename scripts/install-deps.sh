@@ -2,6 +2,7 @@
 # Installs the Debian packages the project needs, only those missing. Safe to run again.
 #   install-deps.sh build        to build and run the program
 #   install-deps.sh build test   to build and run every test as well
+#   install-deps.sh build bench  to build and run the start-up benchmark (make bench)
 set -euo pipefail
 
 build_packages=(
@@ -17,13 +18,19 @@ test_packages=(
   desktop-file-utils appstream clang-format
   clang clang-14 libclang-rt-14-dev   # the fuzzer: libFuzzer and the sanitizer runtimes
 )
+# The benchmark's own X server and window manager, and the browsers it compares against.
+bench_packages=(
+  xvfb xauth openbox x11-utils libx11-dev dbus
+  chromium surf
+)
 
 wanted=()
 for group in "${@:-build}"; do
   case "$group" in
     build) wanted+=("${build_packages[@]}") ;;
     test) wanted+=("${test_packages[@]}") ;;
-    *) echo "install-deps.sh: unknown group '$group' (build or test)" >&2; exit 2 ;;
+    bench) wanted+=("${bench_packages[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, test or bench)" >&2; exit 2 ;;
   esac
 done
 
