@@ -36,3 +36,22 @@ def server():
     web = WebServer()
     yield web
     web.stop()
+
+
+@pytest.fixture(scope="session", autouse=True)
+def warm_start(binary, display, tmp_path_factory):
+    """The first start on a fresh machine builds the font and media caches and starts the
+    accessibility bus, which can take far longer than any later start. One start up front, with
+    time to spare, keeps that out of the tests' own waits."""
+    from harness import wait_for
+
+    web = WebServer()
+    program = Launcher(binary, tmp_path_factory.mktemp("warm-start"), display)
+    try:
+        program.address_file.write_bytes(web.url("/warm").encode() + b"\r\n")
+        program.start()
+        wait_for(lambda: "/warm" in web.seen(), timeout=120, what="the first start to load a page")
+        program.application()
+    finally:
+        program.stop()
+        web.stop()

@@ -10,6 +10,8 @@ struct AddressCase {
     AddressVerdict verdict;
 };
 
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << '"' << c.address << '"'; }
+
 class CheckAddressTest : public testing::TestWithParam<AddressCase> {};
 
 TEST_P(CheckAddressTest, SortsOutWhatTheEngineWouldSilentlyBlank) {
@@ -37,4 +39,5 @@ INSTANTIATE_TEST_SUITE_P(
                     AddressCase{"http://127.0.0.1:6000/", AddressVerdict::BlockedPort},
                     AddressCase{"http://tovel:1", AddressVerdict::BlockedPort},
                     AddressCase{"https://[::1]:25/", AddressVerdict::BlockedPort},
-                    AddressCase{"http://tovel:6001/", AddressVerdict::Loadable}));
+                    AddressCase{"http://tovel:6001/", AddressVerdict::Loadable}),
+    [](const testing::TestParamInfo<AddressCase>& info) { return "case_" + std::to_string(info.index); });
