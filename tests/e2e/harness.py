@@ -282,6 +282,7 @@ class Launcher:
 
 
 def process_tree(root):
+    """This process and every process below it."""
     children = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -336,22 +337,7 @@ def _regex_escape(text):
 
 def descendants(pid):
     """The pids of every process below this one."""
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-        except OSError:
-            continue
-        children.setdefault(int(fields[1]), []).append(int(entry))
-    found, todo = [], [pid]
-    while todo:
-        for child in children.get(todo.pop(), []):
-            found.append(child)
-            todo.append(child)
-    return found
+    return process_tree(pid)[1:]
 
 
 def process_name(pid):
