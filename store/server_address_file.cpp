@@ -165,6 +165,10 @@ void ServerAddressFile::WriteServerAddress(std::string_view address) const {
     if (calls_.fsync(fd.get()) != 0) fail(errno);
     if (fd.close() != 0) fail(errno);
     if (calls_.rename(temporary.c_str(), target.c_str()) != 0) fail(errno);
+    // The rename itself lives in the folder: flushed too, the new address survives a power cut.
+    // The content is safe either way, old or new, so a failure here is not reported.
+    Descriptor folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) ::fsync(folder.get());
 }
 
 }  // namespace store
