@@ -15,7 +15,7 @@ test_packages=(
   libgtest-dev googletest
   xvfb xauth openbox xdotool x11-utils imagemagick
   dbus dbus-x11 at-spi2-core python3-pyatspi python3-pytest
-  desktop-file-utils appstream clang-format
+  desktop-file-utils appstream clang-format openssl
   clang clang-14 libclang-rt-14-dev   # the fuzzer: libFuzzer and the sanitizer runtimes
 )
 # The benchmark's own X server and window manager, and the browsers it compares against.

@@ -127,3 +127,61 @@ def _texts(node, depth=0):
     for index in range(node.childCount):
         found += _texts(node.getChildAtIndex(index), depth + 1)
     return found
+
+
+def test_focus_returns_to_the_text_box_when_the_user_comes_back_from_the_main_window(launcher):
+    stored = f"http://127.0.0.1:{closed_port()}/"
+    launcher.address_file.write_bytes(stored.encode() + b"\r\n")
+    launcher.start()
+    main = launcher.wait_window(MAIN)
+    dialog = launcher.wait_window(DIALOG)
+    run = launcher.display.run
+    run("xdotool", "windowactivate", "--sync", str(dialog))
+    wait_for(lambda: launcher.control(DIALOG, "Text1").getState().contains(_focused()), what="focus in Text1")
+    run("xdotool", "key", "Tab")
+    wait_for(lambda: launcher.control(DIALOG, "CancelButton").getState().contains(_focused()),
+             what="focus on Cancel")
+
+    run("xdotool", "windowactivate", "--sync", str(main))
+    run("xdotool", "windowactivate", "--sync", str(dialog))
+    wait_for(lambda: launcher.control(DIALOG, "Text1").getState().contains(_focused()),
+             what="the focus back in Text1")
+
+
+def test_an_untrusted_certificate_is_a_failed_navigation(launcher, tmp_path):
+    import http.server
+    import ssl
+    import subprocess
+    import threading
+
+    key, cert = tmp_path / "key.pem", tmp_path / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True)
+    seen = []
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            seen.append(self.path)
+            self.send_response(200)
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    httpd.socket = context.wrap_socket(httpd.socket, server_side=True)
+    threading.Thread(target=httpd.serve_forever, daemon=True).start()
+    try:
+        address = f"https://127.0.0.1:{httpd.server_address[1]}/secret"
+        launcher.address_file.write_bytes(address.encode() + b"\r\n")
+        launcher.start()
+        launcher.wait_window(DIALOG)
+        wait_for(lambda: launcher.control(DIALOG, "Text1") is not None, what="the text box")
+        assert launcher.text_of(DIALOG, "Text1") == address
+        assert seen == [], "no request may pass over a connection the system does not trust"
+    finally:
+        httpd.shutdown()
+        httpd.server_close()
