@@ -15,17 +15,15 @@ host::FormDesign Form1Design() {
     design.icon = "rozidarude";
     // The view fills the client area and follows every resize, so no page content ever lies
     // under the frame or out of reach.
-    host::ControlDesign view{"WebBrowser1",
-                             host::ControlKind::BrowserView,
-                             0,
-                             0,
-                             1215,
-                             1095,
-                             "",
-                             0,
-                             host::Placement::FillClientArea,
-                             {std::string(kSetServerCommand)}};
-    design.controls = {view};
+    design.controls = {{.name = "WebBrowser1",
+                        .kind = host::ControlKind::BrowserView,
+                        .left = 0,
+                        .top = 0,
+                        .width = 1215,
+                        .height = 1095,
+                        .tabIndex = 0,
+                        .placement = host::Placement::FillClientArea,
+                        .contextCommands = {std::string(kSetServerCommand)}}};
     return design;
 }
 
@@ -63,13 +61,15 @@ void Form1::LoadStep() {
 
 void Form1::OnNavigateError() {
     WebBrowser1().Navigate("about:blank");
-    host_.LoadForm(dialog_->form());
-    host_.ShowModeless(dialog_->form());
+    ShowDialogWithoutBlocking();
 }
 
 // A reachable but wrong address can be changed at any time: the dialog comes up as after a
-// failure, without blocking, but the page stays.
-void Form1::OnSetServerCommand() {
+// failure, but the page stays.
+void Form1::OnSetServerCommand() { ShowDialogWithoutBlocking(); }
+
+// A dialog that is open already keeps what the user typed: loading it again does nothing.
+void Form1::ShowDialogWithoutBlocking() {
     host_.LoadForm(dialog_->form());
     host_.ShowModeless(dialog_->form());
 }

@@ -29,6 +29,7 @@ private:
     void LoadStep();
     void OnNavigateError();
     void OnSetServerCommand();
+    void ShowDialogWithoutBlocking();
 
     host::Host& host_;
     const store::ServerAddressFile& file_;

@@ -25,14 +25,14 @@ enum class FrameStyle {
 enum class Taskbar { Shown, Hidden };
 
 struct ControlDesign {
-    std::string name;
+    std::string name{};
     ControlKind kind = ControlKind::TextBox;
     Twips left = 0, top = 0, width = 0, height = 0;
-    std::string caption;  // a button's caption, or a text box's initial text
+    std::string caption{};  // a button's caption, or a text box's initial text
     int tabIndex = 0;
     Placement placement = Placement::AsDesigned;
     // Commands a browser view offers in its context menu, by their captions.
-    std::vector<std::string> contextCommands;
+    std::vector<std::string> contextCommands{};
 };
 
 // The settings with which a window and its controls are created each time it is loaded.

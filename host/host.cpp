@@ -17,12 +17,6 @@ void Host::unregisterForm(Form& form) {
     if (activeForm_ == &form) activeForm_ = nullptr;
 }
 
-Form* Host::findForm(std::string_view name) const {
-    for (Form* form : forms_)
-        if (form->name() == name) return form;
-    return nullptr;
-}
-
 bool Host::anyFormLoaded() const {
     return std::any_of(forms_.begin(), forms_.end(), [](const Form* f) { return f->isLoaded(); });
 }

@@ -81,9 +81,6 @@ protected:
     virtual Twips screenWidthImpl() = 0;
     virtual Twips screenHeightImpl() = 0;
 
-    // Forms by name, for bindings that route input by window name.
-    Form* findForm(std::string_view name) const;
-    static NativeEvents& eventsOf(Form& form) { return form; }
     bool anyFormLoaded() const;
 
 private:

@@ -366,8 +366,9 @@ void GtkNativeWindow::fitFrame() {
         applyRequestedSize();
         fittingFrame_ = false;
     }
+    if (!centrePending_) return;
     const auto screen = primaryMonitor();
-    if (!centrePending_ || !screen) return;
+    if (!screen) return;
     // Centred as a whole, frame included, which GTK cannot do before the frame is known.
     centrePending_ = false;
     int width = 0, height = 0;
@@ -588,19 +589,7 @@ void GtkHost::reportRuntimeErrorImpl(const std::string& message) {
     _exit(1);
 }
 
-void GtkHost::showMessageImpl(const std::string& text) {
-    GtkWindow* owner = nullptr;
-    GList* toplevels = gtk_window_list_toplevels();
-    for (GList* item = toplevels; item != nullptr; item = item->next)
-        if (gtk_window_is_active(GTK_WINDOW(item->data))) owner = GTK_WINDOW(item->data);
-    g_list_free(toplevels);
-    GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK,
-                                            "%s", validUtf8(text).c_str());
-    gtk_window_set_title(GTK_WINDOW(box), "Tovel (Lokal)");
-    gtk_window_set_position(GTK_WINDOW(box), owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
-    gtk_dialog_run(GTK_DIALOG(box));
-    gtk_widget_destroy(box);
-}
+void GtkHost::showMessageImpl(const std::string& text) { ShowWarning(text); }
 
 std::string GtkHost::programFolderImpl() {
     std::error_code error;

@@ -31,14 +31,6 @@ GtkWindow* activeWindow() {
     return active;
 }
 
-void tellUser(GtkWindow* owner, const std::string& text) {
-    GtkWidget* box = gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK,
-                                            "%s", text.c_str());
-    gtk_window_set_title(GTK_WINDOW(box), "Tovel (Lokal)");
-    gtk_dialog_run(GTK_DIALOG(box));
-    gtk_widget_destroy(box);
-}
-
 std::string baseName(const std::string& path) {
     g_autofree gchar* name = g_path_get_basename(path.c_str());
     return name;
@@ -83,7 +75,7 @@ void onDownloadFailed(WebKitDownload* download, GError* error, gpointer) {
     if (!state->partialPath.empty()) g_unlink(state->partialPath.c_str());
     if (g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER)) return;
     const std::string name = state->finalPath.empty() ? std::string("the file") : baseName(state->finalPath);
-    tellUser(activeWindow(), "The download of " + name + " failed.\n" + (error ? error->message : ""));
+    ShowWarning("The download of " + name + " failed.\n" + (error ? error->message : ""));
 }
 
 void onDownloadFinished(WebKitDownload* download, gpointer) {
@@ -92,8 +84,7 @@ void onDownloadFinished(WebKitDownload* download, gpointer) {
     if (g_rename(state->partialPath.c_str(), state->finalPath.c_str()) != 0) {
         const int error = errno;
         g_unlink(state->partialPath.c_str());
-        tellUser(activeWindow(),
-                 "The download could not be saved as " + state->finalPath + ": " + g_strerror(error));
+        ShowWarning("The download could not be saved as " + state->finalPath + ": " + g_strerror(error));
     }
 }
 
@@ -326,6 +317,18 @@ void EnableSandbox(WebKitWebContext* context) {
 }
 
 }  // namespace
+
+void ShowWarning(const std::string& text) {
+    GtkWindow* owner = activeWindow();
+    // File names and the system's reasons need not be UTF-8; GTK would refuse them whole.
+    g_autofree gchar* valid = g_utf8_make_valid(text.c_str(), -1);
+    GtkWidget* box =
+        gtk_message_dialog_new(owner, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s", valid);
+    gtk_window_set_title(GTK_WINDOW(box), "Tovel (Lokal)");
+    gtk_window_set_position(GTK_WINDOW(box), owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+}
 
 WebKitWebContext* CreateWebContext() {
     g_autofree gchar* dataFolder = g_build_filename(g_get_user_data_dir(), kDataFolderName, nullptr);

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <string>
+
 namespace host::gtk {
 
 // The engine's context for every view of the program: website data (cookies, local storage,
@@ -16,6 +18,10 @@ WebKitWebContext* CreateWebContext();
 // web content process died, the engine's own prompts (sign-in, alerts, file upload, printing)
 // left to the engine.
 void ConfigureWebView(WebKitWebView* view);
+
+// A warning the user acknowledges, over the program's active window; blocks like a modal window
+// while events go on.
+void ShowWarning(const std::string& text);
 
 // Reload, zoom, back and forward, print and full screen on the keyboard of a window that
 // holds a view.
